@@ -1,0 +1,139 @@
+#include "app/logger.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <ctime>
+#include <sys/time.h>
+
+Logger &Logger::instance()
+{
+    static Logger logger;
+    return logger;
+}
+
+// The log is switched on by a folder, so it has to be opened before main() runs.
+namespace {
+struct LoggerBootstrap
+{
+    LoggerBootstrap() { Logger::instance(); }
+} bootstrap;
+} // namespace
+
+Logger::Logger() { openDefault(); }
+
+Logger::~Logger() { close(); }
+
+QString Logger::defaultLogFolder()
+{
+    return QDir::homePath() + QDir::separator() + QStringLiteral("Desktop") + QDir::separator() +
+           QStringLiteral("KVL");
+}
+
+void Logger::openDefault()
+{
+    const QString folder = defaultLogFolder();
+    if (QFileInfo(folder).isDir())
+        openFile(folder + QDir::separator() + QStringLiteral("log.txt"));
+    else
+        openFile(QString());
+}
+
+void Logger::openFile(const QString &aPath)
+{
+    std::lock_guard guard(mLock);
+    std::FILE *old = mFile.exchange(nullptr, std::memory_order_acq_rel);
+    if (old)
+        std::fclose(old);
+    if (aPath.isEmpty())
+        return;
+    std::FILE *file = std::fopen(QFile::encodeName(aPath).constData(), "wb");
+    mFile.store(file, std::memory_order_release);
+}
+
+void Logger::close() { openFile(QString()); }
+
+void Logger::put(std::FILE *aFile, const char *aData, size_t aLength)
+{
+    std::fwrite(aData, 1, aLength, aFile);
+    std::fflush(aFile);
+}
+
+void Logger::writeTimestamp(std::FILE *aFile)
+{
+    timeval now{};
+    gettimeofday(&now, nullptr);
+    tm local{};
+    localtime_r(&now.tv_sec, &local);
+    char stamp[32];
+    const int n = std::snprintf(stamp, sizeof stamp, "%02d:%02d:%02d:%03d", local.tm_hour,
+                                local.tm_min, local.tm_sec, int(now.tv_usec / 1000));
+    put(aFile, stamp, size_t(n));
+}
+
+void Logger::writeLine(const char *aMarker, const char *aText)
+{
+    std::lock_guard guard(mLock);
+    std::FILE *file = mFile.load(std::memory_order_relaxed);
+    if (!file)
+        return;
+    writeTimestamp(file);
+    put(file, aMarker);
+    put(file, aText);
+    put(file, "\r\n");
+}
+
+void Logger::writeReturns(int aValue)
+{
+    char number[16];
+    std::snprintf(number, sizeof number, "%d", aValue);
+    writeLine("Returns: ", number);
+}
+
+void Logger::writeIntValue(const char *aName, int aValue)
+{
+    char number[16];
+    const int n = std::snprintf(number, sizeof number, "%d", aValue);
+    writeValue(aName, number, size_t(n));
+}
+
+void Logger::writeValue(const char *aName, const QString &aText)
+{
+    const QByteArray utf8 = aText.toUtf8();
+    writeValue(aName, utf8.constData(), size_t(utf8.size()));
+}
+
+void Logger::writeValue(const char *aName, const char *aText, size_t aLength)
+{
+    std::lock_guard guard(mLock);
+    std::FILE *file = mFile.load(std::memory_order_relaxed);
+    if (!file)
+        return;
+    writeTimestamp(file);
+    put(file, "    ");
+    put(file, aName);
+    put(file, " = ");
+    put(file, aText, aLength);
+    put(file, "\r\n");
+}
+
+void Logger::dumpFile(const QString &aPath)
+{
+    if (!isOn())
+        return;
+    const QByteArray path = aPath.toUtf8();
+    std::lock_guard guard(mLock);
+    std::FILE *file = mFile.load(std::memory_order_relaxed);
+    if (!file)
+        return;
+    writeTimestamp(file);
+    put(file, path.constData(), size_t(path.size()));
+    QFile source(aPath);
+    if (!source.open(QIODevice::ReadOnly))
+        return;
+    char buffer[64 * 1024];
+    qint64 n;
+    while ((n = source.read(buffer, sizeof buffer)) > 0)
+        std::fwrite(buffer, 1, size_t(n), file);
+    put(file, "End-of-file\r\n");
+}

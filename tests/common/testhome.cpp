@@ -1,0 +1,30 @@
+#include "testhome.h"
+
+#include "app/logger.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+TestHome::TestHome() : mOldHome(qgetenv("HOME")) { qputenv("HOME", QFile::encodeName(mDir.path())); }
+
+TestHome::~TestHome()
+{
+    Logger::instance().close();
+    qputenv("HOME", mOldHome);
+}
+
+QString TestHome::enableLog()
+{
+    QDir().mkpath(Logger::defaultLogFolder());
+    Logger::instance().openDefault();
+    return Logger::defaultLogFolder() + QStringLiteral("/log.txt");
+}
+
+void TestHome::disableLog() { Logger::instance().close(); }
+
+QString TestHome::realTestData(const QString &aSubPath)
+{
+    const QString root = QStringLiteral(MOBRELAY_REAL_TESTDATA);
+    const QString path = aSubPath.isEmpty() ? root : root + QLatin1Char('/') + aSubPath;
+    return QFileInfo::exists(path) ? path : QString();
+}
