@@ -1,0 +1,13 @@
+#pragma once
+
+#include "library/localplaylistentry.h"
+
+#include <QList>
+#include <QString>
+
+// A library playlist as read for a run, its entries in playlist order.
+struct LocalPlaylist
+{
+    QString mName;
+    QList<LocalPlaylistEntry> mEntries;
+};

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QFile>
+#include <QString>
+#include <QtGlobal>
+
+class Track;
+class TrackList;
+
+// The per-phone record, on the PC, of every track put on that phone: a tagged
+// little-endian binary file plus a companion file of device identifiers
+// (UTF-16LE, appended, never overwritten). Updates are made in place.
+class TrackCache
+{
+public:
+    static constexpr int NewCacheCreated = -5001;
+    static constexpr int EndOfFile = -5002;
+    static constexpr int OpenFailed = -6001;
+    static constexpr int WriteFailed = -6002;
+    static constexpr int ReadFailed = -6003;
+    static constexpr int BadFormat = -6004;
+
+    TrackCache() = default;
+    ~TrackCache();
+    TrackCache(const TrackCache &) = delete;
+    TrackCache &operator=(const TrackCache &) = delete;
+
+    int open(const QString &aDeviceId);
+    // Opens the cache at an explicit path (the IDs file is aCachePath + "p").
+    int openFile(const QString &aCachePath);
+    int close();
+
+    int readHeader();
+    int readTrack(Track &aTrack);
+    int readAndAddTrack(TrackList &aList);
+    int updateTrackList(TrackList &aList, int aMaxRecords = -1);
+
+    int addTrack(Track &aTrack);
+    int removeDeletedTrack(Track &aTrack);
+
+    int setTotalSizeOfUploadedFiles(qint64 aValue);
+    int incrementTotalSizeOfUploadedFiles(qint64 aAmount);
+    int decrementTotalSizeOfUploadedFiles(qint64 aAmount);
+    qint64 totalSizeOfUploadedFiles() const { return mTotalSizeOfUploadedFiles; }
+
+    int writeHeader();
+    int writeIntegrityValue();
+    int clear();
+
+    QString cacheFileName() const { return mCacheFile.fileName(); }
+
+private:
+    qint64 mTotalSizeOfUploadedFiles = 0;
+    qint64 mTotalSizeRecordPosition = 0;
+    qint64 mIntegrityRecordPosition = 0;
+    QFile mCacheFile;
+    QFile mPersistentIdsFile;
+};
