@@ -21,11 +21,12 @@ function(mobrelay_subsystem name dir)
     set(MOBRELAY_LIBS ${MOBRELAY_LIBS} ${target} CACHE INTERNAL "")
 endfunction()
 
-# The engine (sync) drives devices and the library, which in turn use the
-# track model of sync: static libraries may depend on each other in a cycle.
+# Links between subsystems made after all targets exist. The engine (sync) will
+# also drive devices and the library, which use its track model: static
+# libraries may depend on each other in a cycle.
 function(mobrelay_link_cycles)
-    foreach(pair "sync;devices" "sync;library" "devices;sync" "library;sync" "sync;backup"
-            "ui;sync" "ui;devices" "ui;library" "ui;update" "ui;settings" "ui;backup")
+    foreach(pair "devices;sync" "library;sync" "ui;sync" "ui;devices" "ui;library" "ui;update"
+            "ui;settings" "ui;backup")
         list(GET pair 0 from)
         list(GET pair 1 to)
         if(TARGET mobrelay_${from} AND TARGET mobrelay_${to})
