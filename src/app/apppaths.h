@@ -7,8 +7,8 @@
 class AppPaths
 {
 public:
-    static QString dataFolder();           // home/VARUZ
-    static QString settingsFile();         // home/VARUZ/varuz.xml
-    static QString cacheFilePrefix();      // home/VARUZ/mcache
+    static QString dataFolder();                   // home/VARUZ
+    static QString settingsFile();                 // home/VARUZ/varuz.xml
+    static QString cacheFilePrefix();              // home/VARUZ/mcache
     static QString dataFile(const QString &aName); // home/VARUZ/<name>
 };

@@ -20,9 +20,15 @@ struct LoggerBootstrap
 } bootstrap;
 } // namespace
 
-Logger::Logger() { openDefault(); }
+Logger::Logger()
+{
+    openDefault();
+}
 
-Logger::~Logger() { close(); }
+Logger::~Logger()
+{
+    close();
+}
 
 QString Logger::defaultLogFolder()
 {
@@ -51,7 +57,10 @@ void Logger::openFile(const QString &aPath)
     mFile.store(file, std::memory_order_release);
 }
 
-void Logger::close() { openFile(QString()); }
+void Logger::close()
+{
+    openFile(QString());
+}
 
 void Logger::put(std::FILE *aFile, const char *aData, size_t aLength)
 {

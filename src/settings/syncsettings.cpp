@@ -24,7 +24,10 @@ const char *const WarningKeys[] = {"delete-without-warning", "dont-warn-usb", "d
                                    "dont-warn-not-copied", "dont-warn-not-deleted"};
 } // namespace
 
-QString SyncSettings::fileName() { return AppPaths::settingsFile(); }
+QString SyncSettings::fileName()
+{
+    return AppPaths::settingsFile();
+}
 
 int SyncSettings::load()
 {

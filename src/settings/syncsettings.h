@@ -24,7 +24,10 @@ public:
     static QString fileName();
 
     QDomElement findDeviceElement(const QString &aDeviceId) const;
-    bool isConfigured(const QString &aDeviceId) const { return !findDeviceElement(aDeviceId).isNull(); }
+    bool isConfigured(const QString &aDeviceId) const
+    {
+        return !findDeviceElement(aDeviceId).isNull();
+    }
     int deviceLineNumber(const QString &aDeviceId) const;
     int getCacheFilename(const QString &aDeviceId, QString &aCacheFilename) const;
 

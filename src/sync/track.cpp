@@ -10,8 +10,7 @@ Track::Track(const QString &aTrackName, const QString &aAlbumName, const QString
       mTrackNumberOnAlbum(aTrackNumberOnAlbum), mDeviceId(aDeviceId),
       mOnLocalSyncPlaylist(aOnLocalSyncPlaylist), mOnRemoteDevice(aOnRemoteDevice),
       mInCache(aInCache)
-{
-}
+{}
 
 void Track::set(const QString &aTrackName, const QString &aAlbumName, const QString &aArtistName,
                 int aTrackNumberOnAlbum, const QString &aPath, bool aOnLocalSyncPlaylist,
@@ -36,16 +35,25 @@ static bool endsWithMp3(const QString &aPath)
     return aPath.endsWith(QLatin1String("mp3"), Qt::CaseInsensitive);
 }
 
-bool Track::needsConversion() const { return mConvertToMp3 && !endsWithMp3(mPath); }
+bool Track::needsConversion() const
+{
+    return mConvertToMp3 && !endsWithMp3(mPath);
+}
 
-QString Track::conversionOutputPath() { return AppPaths::dataFile(QStringLiteral("temp.mp3")); }
+QString Track::conversionOutputPath()
+{
+    return AppPaths::dataFile(QStringLiteral("temp.mp3"));
+}
 
 QString Track::uploadSourcePath() const
 {
     return needsConversion() ? conversionOutputPath() : mPath;
 }
 
-QString Track::extension() const { return mPath.size() < 4 ? QString() : mPath.right(3); }
+QString Track::extension() const
+{
+    return mPath.size() < 4 ? QString() : mPath.right(3);
+}
 
 QString Track::uniqueId() const
 {

@@ -56,7 +56,10 @@ int TrackList::addTrack(const Track &aTrack)
     return scope.ret(position);
 }
 
-void TrackList::append(const Track &aTrack) { mTracks.push_back(aTrack); }
+void TrackList::append(const Track &aTrack)
+{
+    mTracks.push_back(aTrack);
+}
 
 void TrackList::clear()
 {

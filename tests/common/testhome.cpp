@@ -5,7 +5,10 @@
 #include <QDir>
 #include <QFileInfo>
 
-TestHome::TestHome() : mOldHome(qgetenv("HOME")) { qputenv("HOME", QFile::encodeName(mDir.path())); }
+TestHome::TestHome() : mOldHome(qgetenv("HOME"))
+{
+    qputenv("HOME", QFile::encodeName(mDir.path()));
+}
 
 TestHome::~TestHome()
 {
@@ -20,7 +23,10 @@ QString TestHome::enableLog()
     return Logger::defaultLogFolder() + QStringLiteral("/log.txt");
 }
 
-void TestHome::disableLog() { Logger::instance().close(); }
+void TestHome::disableLog()
+{
+    Logger::instance().close();
+}
 
 QString TestHome::realTestData(const QString &aSubPath)
 {

@@ -1,0 +1,316 @@
+#include "app/apppaths.h"
+#include "settings/syncsettings.h"
+#include "testhome.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTest>
+
+namespace {
+const QString Phone = QStringLiteral("phone-1");
+
+void writeSettingsFile(const QByteArray &aContent)
+{
+    QDir().mkpath(AppPaths::dataFolder());
+    QFile file(SyncSettings::fileName());
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(aContent);
+}
+
+SyncSettings reloaded()
+{
+    SyncSettings settings;
+    settings.load();
+    return settings;
+}
+} // namespace
+
+class TestSyncSettings : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void init() { mHome = std::make_unique<TestHome>(); }
+    void cleanup() { mHome.reset(); }
+
+    void missingAndMalformedFiles();
+    void musicSelectionRoundTrip_data();
+    void musicSelectionRoundTrip();
+    void podcastsOnlyStoredByName();
+    void reconfigureKeepsCacheAndWarnings();
+    void generatedCacheNamesFillGaps();
+    void valueEncodings();
+    void unconfiguredDeviceIgnoresWrites();
+    void namedLists();
+    void globalValues();
+    void lineNumbersOfDevices();
+    void failedSaveIsLogged();
+
+private:
+    std::unique_ptr<TestHome> mHome;
+};
+
+void TestSyncSettings::missingAndMalformedFiles()
+{
+    SyncSettings settings;
+    QCOMPARE(settings.load(), SyncSettings::SettingsUnreadable);
+    QVERIFY(QFileInfo(AppPaths::dataFolder()).isDir());
+    QString cache;
+    QCOMPARE(settings.getCacheFilename(Phone, cache), SyncSettings::DeviceNotConfigured);
+    QCOMPARE(settings.forceArtworkSync(Phone), true);
+    QCOMPARE(settings.numberOfEpisodesToSync(Phone), 0);
+
+    writeSettingsFile("<settings><device><id>phone-1</id><cache>x</cache></device>");
+    QCOMPARE(settings.load(), 0);
+    QVERIFY(settings.document().documentElement().isNull());
+    QVERIFY(!settings.isConfigured(Phone));
+
+    writeSettingsFile(QByteArray(100000, '<'));
+    QCOMPARE(settings.load(), 0);
+    QVERIFY(settings.document().documentElement().isNull());
+}
+
+void TestSyncSettings::musicSelectionRoundTrip_data()
+{
+    QTest::addColumn<bool>("allMusic");
+    QTest::addColumn<QStringList>("playlists");
+    QTest::addColumn<bool>("expectedAllMusic");
+    QTest::addColumn<QStringList>("expectedPlaylists");
+    QTest::addColumn<QByteArray>("storedPlaylistXml");
+    QTest::newRow("all music") << true << QStringList{QStringLiteral("ignored")} << true
+                               << QStringList{QString()} << QByteArray();
+    QTest::newRow("no music") << false << QStringList{} << false << QStringList{}
+                              << QByteArray("<playlist>###DONT-SYNC-MUSIC###</playlist>");
+    const QStringList two{QStringLiteral("Rock & Roll"), QStringLiteral("Über <90s>")};
+    QTest::newRow("named") << false << two << false << two
+                           << QByteArray("<playlist>Rock &amp; Roll</playlist>");
+}
+
+void TestSyncSettings::musicSelectionRoundTrip()
+{
+    QFETCH(bool, allMusic);
+    QFETCH(QStringList, playlists);
+    QFETCH(bool, expectedAllMusic);
+    QFETCH(QStringList, expectedPlaylists);
+    QFETCH(QByteArray, storedPlaylistXml);
+
+    SyncSettings settings;
+    settings.load();
+    QCOMPARE(settings.setConfig(Phone, allMusic, 0, playlists, {}, QStringLiteral("My phone")), 0);
+
+    QFile file(SyncSettings::fileName());
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray xml = file.readAll();
+    if (storedPlaylistXml.isEmpty())
+        QVERIFY(!xml.contains("<playlist"));
+    else
+        QVERIFY2(xml.contains(storedPlaylistXml), xml.constData());
+
+    SyncSettings again = reloaded();
+    bool readAllMusic = !expectedAllMusic;
+    int podcastSetting = -1;
+    QStringList readPlaylists, readPodcasts;
+    QCOMPARE(again.getConfig(Phone, readAllMusic, podcastSetting, readPlaylists, readPodcasts), 0);
+    QCOMPARE(readAllMusic, expectedAllMusic);
+    QCOMPARE(readPlaylists, expectedPlaylists);
+    QCOMPARE(podcastSetting, 0);
+    QCOMPARE(again.getStringValue(Phone, QStringLiteral("name")), QStringLiteral("My phone"));
+}
+
+void TestSyncSettings::podcastsOnlyStoredByName()
+{
+    const QStringList podcasts{QStringLiteral("News"), QStringLiteral("Talk")};
+    for (int setting : {0, 1, 2}) {
+        SyncSettings settings;
+        settings.load();
+        settings.setConfig(Phone, true, setting, {}, podcasts, QStringLiteral("P"));
+        SyncSettings again = reloaded();
+        bool all = false;
+        int readSetting = -1;
+        QStringList pl, pc;
+        QCOMPARE(again.getConfig(Phone, all, readSetting, pl, pc), 0);
+        QCOMPARE(readSetting, setting);
+        QCOMPARE(pc, setting == 2 ? podcasts : QStringList{QString()});
+    }
+}
+
+void TestSyncSettings::reconfigureKeepsCacheAndWarnings()
+{
+    SyncSettings settings;
+    settings.load();
+    settings.setConfig(Phone, true, 0, {}, {}, QStringLiteral("One"));
+    settings.setConfig(QStringLiteral("phone-2"), true, 0, {}, {}, QStringLiteral("Two"));
+    settings.setDeleteWithoutWarning(Phone);
+    settings.setSkipDrmWarning(Phone);
+    settings.setBooleanValue(Phone, QStringLiteral("dont-warn-not-deleted"), true);
+    settings.setConvertAacToMp3(Phone, true);
+    settings.setNumberOfEpisodesToSync(Phone, 5);
+    settings.findListElement(Phone, QStringLiteral("photo_folders"), true);
+    settings.save();
+
+    SyncSettings again = reloaded();
+    QString cacheBefore;
+    QCOMPARE(again.getCacheFilename(Phone, cacheBefore), 0);
+    QCOMPARE(cacheBefore, AppPaths::cacheFilePrefix() + u"0");
+    const int lineBefore = again.deviceLineNumber(Phone);
+    QVERIFY(lineBefore < again.deviceLineNumber(QStringLiteral("phone-2")));
+
+    again.setConfig(Phone, false, 0, {QStringLiteral("Mix")}, {}, QStringLiteral("Renamed"));
+    SyncSettings last = reloaded();
+    QString cacheAfter;
+    last.getCacheFilename(Phone, cacheAfter);
+    QCOMPARE(cacheAfter, cacheBefore);
+    QVERIFY(last.deleteWithoutWarning(Phone));
+    QVERIFY(last.skipDrmWarning(Phone));
+    QVERIFY(last.getBooleanValue(Phone, QStringLiteral("dont-warn-not-deleted"), false));
+    QVERIFY(!last.skipUsbEjectWarning(Phone));
+    QVERIFY(!last.convertAacToMp3(Phone));
+    QCOMPARE(last.numberOfEpisodesToSync(Phone), 0);
+    QVERIFY(last.findListElement(Phone, QStringLiteral("photo_folders"), false).isNull());
+    QVERIFY(last.deviceLineNumber(Phone) > last.deviceLineNumber(QStringLiteral("phone-2")));
+}
+
+void TestSyncSettings::generatedCacheNamesFillGaps()
+{
+    const QString prefix = AppPaths::cacheFilePrefix();
+    writeSettingsFile("<settings>"
+                      "<device><id>a</id><cache>" +
+                      prefix.toUtf8() +
+                      "0</cache></device>"
+                      "<device><id>b</id><cache>" +
+                      prefix.toUtf8() +
+                      "2</cache></device>"
+                      "<device><id>c</id></device>"
+                      "</settings>");
+    SyncSettings settings;
+    QCOMPARE(settings.load(), 0);
+    QCOMPARE(settings.getUsedCacheFilenames().size(), 2);
+    QCOMPARE(settings.generateUniqueCacheFilename(), prefix + u"1");
+    settings.setConfig(QStringLiteral("c"), true, 0, {}, {}, QStringLiteral("C"));
+    QString cache;
+    settings.getCacheFilename(QStringLiteral("c"), cache);
+    QCOMPARE(cache, prefix + u"1");
+    QCOMPARE(settings.generateUniqueCacheFilename(), prefix + u"3");
+}
+
+void TestSyncSettings::valueEncodings()
+{
+    writeSettingsFile("<settings><device><id>phone-1</id>"
+                      "<convert-to-mp3>TRUE</convert-to-mp3>"
+                      "<copy-photos>1</copy-photos>"
+                      "<copy-address-book>true</copy-address-book>"
+                      "<force-album-art-sync>nonsense</force-album-art-sync>"
+                      "<number-of-episodes-to-sync>ten</number-of-episodes-to-sync>"
+                      "<backup-path>/b/ü</backup-path>"
+                      "<backup-path>/second</backup-path>"
+                      "</device></settings>");
+    SyncSettings settings;
+    settings.load();
+    QVERIFY(!settings.convertAacToMp3(Phone));
+    QVERIFY(!settings.copyPhotos(Phone));
+    QVERIFY(settings.copyAddressBook(Phone));
+    QVERIFY(!settings.forceArtworkSync(Phone));
+    QVERIFY(settings.enableArtworkSync(Phone));
+    QCOMPARE(settings.numberOfEpisodesToSync(Phone), 0);
+    QCOMPARE(settings.selectedBackupPath(Phone), QStringLiteral("/b/ü"));
+
+    settings.setSelectedBackupPath(Phone, QStringLiteral("/new"));
+    settings.setEnableArtworkSync(Phone, false);
+    settings.setNumberOfEpisodesToSync(Phone, 7);
+    QCOMPARE(settings.selectedBackupPath(Phone), QStringLiteral("/second"));
+    QVERIFY(!settings.enableArtworkSync(Phone));
+    QCOMPARE(settings.numberOfEpisodesToSync(Phone), 7);
+}
+
+void TestSyncSettings::unconfiguredDeviceIgnoresWrites()
+{
+    SyncSettings settings;
+    settings.load();
+    settings.setConvertAacToMp3(Phone, true);
+    settings.setSkipUsbEjectWarning(Phone);
+    settings.findListElement(Phone, QStringLiteral("photo_folders"), true);
+    QVERIFY(!settings.convertAacToMp3(Phone));
+    QVERIFY(settings.document().documentElement().isNull());
+    QCOMPARE(settings.deviceLineNumber(Phone), -1);
+    bool all = false;
+    int podcastSetting = 0;
+    QStringList pl, pc;
+    QCOMPARE(settings.getConfig(Phone, all, podcastSetting, pl, pc),
+             SyncSettings::DeviceNotConfigured);
+}
+
+void TestSyncSettings::namedLists()
+{
+    writeSettingsFile("<settings><device><id>phone-1</id>"
+                      "<list name=\"other\"><entry key=\"x\" value=\"y\"/></list>"
+                      "<list name=\"photo_folders\">"
+                      "<entry key=\"/a\" value=\"A\"/><anything key=\"/b\"/>"
+                      "<entry value=\"C\"/></list>"
+                      "</device></settings>");
+    SyncSettings settings;
+    settings.load();
+    const SyncSettings::SettingsList list =
+        settings.getSettingsList(Phone, QStringLiteral("photo_folders"));
+    QCOMPARE(list.size(), 3);
+    QCOMPARE(list.at(0), qMakePair(QStringLiteral("/a"), QStringLiteral("A")));
+    QCOMPARE(list.at(1), qMakePair(QStringLiteral("/b"), QString()));
+    QCOMPARE(list.at(2), qMakePair(QString(), QStringLiteral("C")));
+    QVERIFY(settings.getSettingsList(Phone, QStringLiteral("missing")).isEmpty());
+
+    settings.removeSettingsList(Phone, QStringLiteral("photo_folders"));
+    QVERIFY(settings.getSettingsList(Phone, QStringLiteral("photo_folders")).isEmpty());
+    QCOMPARE(settings.getSettingsList(Phone, QStringLiteral("other")).size(), 1);
+    const QDomElement created = settings.findListElement(Phone, QStringLiteral("new"), true);
+    QCOMPARE(created.attribute(QStringLiteral("name")), QStringLiteral("new"));
+    QCOMPARE(settings.findListElement(Phone, QStringLiteral("new"), false), created);
+}
+
+void TestSyncSettings::globalValues()
+{
+    SyncSettings settings;
+    settings.load();
+    QCOMPARE(settings.libraryPath(), QString());
+    settings.setLibraryPath(QStringLiteral("/music/Library ü.xml"));
+    settings.setDontDisplayMessage(QStringLiteral("v2 is out"));
+    settings.setLibraryPath(QStringLiteral("/music/second.xml"));
+    settings.save();
+
+    SyncSettings again = reloaded();
+    QCOMPARE(again.libraryPath(), QStringLiteral("/music/second.xml"));
+    QCOMPARE(again.dontDisplayMessage(), QStringLiteral("v2 is out"));
+    QCOMPARE(again.document().elementsByTagName(QStringLiteral("library-path")).count(), 1);
+}
+
+void TestSyncSettings::lineNumbersOfDevices()
+{
+    writeSettingsFile("<settings>\n"
+                      "<device>\n<id>first</id>\n</device>\n"
+                      "<device><id>phone-1</id></device>\n"
+                      "<device><id>phone-1</id><name>duplicate</name></device>\n"
+                      "</settings>\n");
+    SyncSettings settings;
+    settings.load();
+    QCOMPARE(settings.deviceLineNumber(QStringLiteral("first")), 2);
+    QCOMPARE(settings.deviceLineNumber(Phone), 5);
+    QCOMPARE(settings.getStringValue(Phone, QStringLiteral("name"), QStringLiteral("none")),
+             QStringLiteral("none"));
+    QCOMPARE(settings.deviceLineNumber(QStringLiteral("nobody")), -1);
+}
+
+void TestSyncSettings::failedSaveIsLogged()
+{
+    const QString logPath = mHome->enableLog();
+    QDir().mkpath(SyncSettings::fileName());
+    SyncSettings settings;
+    settings.load();
+    QCOMPARE(settings.setConfig(Phone, true, 0, {}, {}, QStringLiteral("Lost")), 0);
+    mHome->disableLog();
+    QFile log(logPath);
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    const QByteArray text = log.readAll();
+    QVERIFY(text.contains("    Error opening file\r\n"));
+    QVERIFY(!text.contains("File opened"));
+    QVERIFY(QFileInfo(SyncSettings::fileName()).isDir());
+}
+
+QTEST_GUILESS_MAIN(TestSyncSettings)
+#include "tst_syncsettings.moc"
