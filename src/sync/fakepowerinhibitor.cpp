@@ -1,0 +1,20 @@
+#include "sync/fakepowerinhibitor.h"
+
+#include "app/logger.h"
+
+bool FakePowerInhibitor::acquire()
+{
+    ++mAcquireCount;
+    if (mFailAcquire) {
+        Logger::instance().value("Cannot keep the machine awake", "fake failure");
+        return false;
+    }
+    mHeld = true;
+    return true;
+}
+
+void FakePowerInhibitor::release()
+{
+    ++mReleaseCount;
+    mHeld = false;
+}
