@@ -1,0 +1,377 @@
+#include "devices/usbmsdevice.h"
+
+#include "app/logger.h"
+#include "devices/safefilecopy.h"
+#include "devices/volumesource.h"
+#include "library/localplaylist.h"
+#include "sync/track.h"
+#include "sync/trackcache.h"
+#include "sync/tracklist.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QMutexLocker>
+#include <QXmlStreamWriter>
+
+UsbMSDevice::UsbMSDevice(std::shared_ptr<VolumeSource> aSource, const QString &aRootPath,
+                         const QString &aDeviceName, bool aReadIdNow)
+    : mFriendlyName(aDeviceName), mRootPath(aRootPath), mSource(std::move(aSource))
+{
+    if (!mRootPath.endsWith(QLatin1Char('/')))
+        mRootPath += QLatin1Char('/');
+    if (aReadIdNow) {
+        ReadOrGenerateUniqueDeviceId();
+        mIdRead = true;
+    }
+}
+
+UsbMSDevice::~UsbMSDevice() = default;
+
+QString UsbMSDevice::dataFile(const QString &aName) const
+{
+    return mRootPath + DataFolder + QLatin1Char('/') + aName;
+}
+
+void UsbMSDevice::ReadOrGenerateUniqueDeviceId()
+{
+    LogScope scope("UsbMSDevice::ReadOrGenerateUniqueDeviceId");
+    QFile file(dataFile(UniqueIdFile));
+    mUniqueDeviceId =
+        file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : TempDeviceId;
+    Logger::instance().value("mUniqueDeviceId", mUniqueDeviceId);
+}
+
+void UsbMSDevice::SetConfigured()
+{
+    LogScope scope("UsbMSDevice::SetConfigured");
+    Logger &log = Logger::instance();
+    const QString path = dataFile(UniqueIdFile);
+    if (QFileInfo::exists(path))
+        return;
+    log.text("UID file doesn't exist - creating one");
+    // Milliseconds, seconds, minutes, hours, day, month, then a literal "Y".
+    const QDateTime now = QDateTime::currentDateTime();
+    const QTime time = now.time();
+    const QDate date = now.date();
+    mUniqueDeviceId = QString::number(time.msec()) + QString::number(time.second()) +
+                      QString::number(time.minute()) + QString::number(time.hour()) +
+                      QString::number(date.day()) + QString::number(date.month()) +
+                      QLatin1Char('Y');
+    log.value("mkpath result", QDir().mkpath(mRootPath + DataFolder) ? "true" : "false");
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly))
+        file.write(mUniqueDeviceId.toLatin1());
+}
+
+bool UsbMSDevice::IsConfigured()
+{
+    ReadOrGenerateUniqueDeviceId();
+    return Device::IsConfigured();
+}
+
+bool UsbMSDevice::IsMounted()
+{
+    quint64 total = 0;
+    quint64 free = 0;
+    const bool mounted = mSource && mSource->diskSpace(mRootPath, total, free);
+    if (mounted && !mIdRead)
+        ReadOrGenerateUniqueDeviceId();
+    return mounted;
+}
+
+int UsbMSDevice::GetStorageCapacity(quint64 &aBytes)
+{
+    quint64 free = 0;
+    if (!mSource || !mSource->diskSpace(mRootPath, aBytes, free))
+        aBytes = 0;
+    return 0;
+}
+
+int UsbMSDevice::GetFreeStorageSpace(quint64 &aBytes)
+{
+    quint64 total = 0;
+    if (!mSource || !mSource->diskSpace(mRootPath, total, aBytes))
+        aBytes = 0;
+    return 0;
+}
+
+void UsbMSDevice::PrepareForSync()
+{
+    LogScope scope("UsbMSDevice::PrepareForSync");
+    mPlaylistsWritten.clear();
+    if (mMetadataFile)
+        return;
+    QString path;
+    for (int n = 0;; ++n) {
+        path = dataFile(MetadataPrefix + QString::number(n) + QStringLiteral(".xml"));
+        if (!QFileInfo::exists(path))
+            break;
+    }
+    Logger::instance().value("Metadata file", path);
+    mMetadataFile = std::make_unique<QFile>(path);
+    if (!mMetadataFile->open(QIODevice::ReadWrite | QIODevice::Text))
+        return;
+    mMetadataWriter = std::make_unique<QXmlStreamWriter>(mMetadataFile.get());
+    mMetadataWriter->writeStartDocument();
+    mMetadataWriter->writeStartElement(QStringLiteral("metadata"));
+}
+
+void UsbMSDevice::FinalizeSync()
+{
+    LogScope scope("UsbMSDevice::FinalizeSync");
+    if (mMetadataWriter) {
+        mMetadataWriter->writeEndElement();
+        mMetadataWriter->writeEndDocument();
+        mMetadataFile->close();
+    }
+    // A file that would not open is dropped too, so the next run tries again.
+    mMetadataWriter.reset();
+    mMetadataFile.reset();
+}
+
+void UsbMSDevice::recordMetadata(const Track &aTrack)
+{
+    if (!mMetadataWriter)
+        return;
+    QString path = aTrack.mDeviceId.normalized(QString::NormalizationForm_C);
+    path.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    QXmlStreamWriter &writer = *mMetadataWriter;
+    writer.writeEmptyElement(QStringLiteral("track"));
+    writer.writeAttribute(QStringLiteral("path"), path);
+    writer.writeAttribute(QStringLiteral("artist"),
+                          aTrack.mArtistName.normalized(QString::NormalizationForm_C));
+    writer.writeAttribute(QStringLiteral("album"),
+                          aTrack.mAlbumName.normalized(QString::NormalizationForm_C));
+    writer.writeAttribute(QStringLiteral("track_name"),
+                          aTrack.mTrackName.normalized(QString::NormalizationForm_C));
+    writer.writeAttribute(QStringLiteral("track_number"),
+                          QString::number(aTrack.mTrackNumberOnAlbum));
+}
+
+QString UsbMSDevice::trackFolder(const Track &aTrack, QString &aIdPrefix) const
+{
+    QString artist;
+    QString album;
+    GetFolderNamesForTrack(aTrack, artist, album);
+    artist = fatSafeName(artist);
+    album = fatSafeName(album);
+    QString folder = mRootPath + MusicFolder;
+    aIdPrefix = QLatin1Char('/') + MusicFolder + QLatin1Char('/');
+    for (const QString &part : {artist, album}) {
+        if (part.isEmpty())
+            continue;
+        folder += QLatin1Char('/') + part;
+        aIdPrefix += part + QLatin1Char('/');
+    }
+    return folder;
+}
+
+int UsbMSDevice::UploadTrack(Track &aTrack)
+{
+    LogScope scope("UsbMSDevice::UploadTrack");
+    Logger &log = Logger::instance();
+    aTrack.dump();
+    QString deviceId;
+    const QString folder = trackFolder(aTrack, deviceId);
+    QString fileName = fatSafeName(QFileInfo(aTrack.mPath).fileName());
+    if (aTrack.needsConversion()) {
+        log.text("Changing ext to mp3");
+        fileName.chop(3);
+        fileName += QLatin1String("mp3");
+    }
+    deviceId += fileName;
+
+    int result = 0;
+    const bool folderMade = QDir().mkpath(folder) && QFileInfo(folder).isDir();
+    if (!folderMade) {
+        result = MakeFolderFailed;
+        log.text("Error making remote path");
+    }
+    const bool sourceExists = QFileInfo(aTrack.mPath).isFile();
+    if (!sourceExists)
+        log.text("Source file doesn't exist");
+
+    const QString destination = folder + QLatin1Char('/') + fileName;
+    bool uploaded = false;
+    if (QFileInfo::exists(destination)) {
+        log.text("Destination file already exists");
+        uploaded = true;
+    } else if (folderMade && sourceExists) {
+        log.text("Copying track");
+        uploaded = SafeFileCopy::copy(aTrack.uploadSourcePath(), destination);
+        if (!uploaded)
+            result = CopyFailed;
+    }
+    if (uploaded) {
+        aTrack.mDeviceId = deviceId;
+        aTrack.mOnRemoteDevice = true;
+        aTrack.mSizeOnDevice = QFileInfo(destination).size();
+        recordMetadata(aTrack);
+    }
+    log.value("UploadTrack result", result);
+    return scope.ret(result);
+}
+
+bool UsbMSDevice::insideDrive(const QString &aPath) const
+{
+    const QString root = QDir::cleanPath(mRootPath);
+    const QString prefix = root.endsWith(QLatin1Char('/')) ? root : root + QLatin1Char('/');
+    const QString path = QDir::cleanPath(aPath);
+    if (!path.startsWith(prefix) || path.size() == prefix.size())
+        return false;
+    // A folder link on the drive must not lead out of it either.
+    const QString realRoot = QFileInfo(root).canonicalFilePath();
+    const QString realFolder = QFileInfo(QFileInfo(path).path()).canonicalFilePath();
+    if (realRoot.isEmpty() || realFolder.isEmpty())
+        return true;
+    return realFolder == realRoot || realFolder.startsWith(realRoot + QLatin1Char('/')) ||
+           realRoot == QLatin1String("/");
+}
+
+int UsbMSDevice::DeleteTrack(TrackCache &aCache, Track &aTrack)
+{
+    LogScope scope("UsbMSDevice::DeleteTrack");
+    Logger &log = Logger::instance();
+    QMutexLocker locker(&mLock);
+    QString path = mRootPath;
+    if (!aTrack.mDeviceId.isEmpty() && !aTrack.mDeviceId.startsWith(QLatin1Char('/')))
+        path += DataFolder + QLatin1Char('/');
+    path += aTrack.mDeviceId;
+    log.value("Deleting", path);
+    if (!insideDrive(path)) {
+        log.text("Device id leads outside the drive, nothing deleted");
+        return scope.ret(DeleteFailed);
+    }
+    const QFileInfo info(path);
+    bool deleted = true;
+    if (info.exists() || info.isSymLink()) {
+        if (info.isFile())
+            QFile::setPermissions(path, info.permissions() | QFileDevice::WriteOwner);
+        deleted = QFile::remove(path);
+    } else {
+        log.text("File doesn't exist");
+    }
+    if (!deleted)
+        return scope.ret(DeleteFailed);
+    aTrack.mOnRemoteDevice = false;
+    aCache.removeDeletedTrack(aTrack);
+    return scope.ret(0);
+}
+
+void UsbMSDevice::appendLine(const QString &aName, const QByteArray &aLine)
+{
+    QFile file(dataFile(aName));
+    if (file.open(QIODevice::WriteOnly | QIODevice::Append))
+        file.write(aLine);
+}
+
+void UsbMSDevice::createPlaylist(const LocalPlaylist &aPlaylist, const TrackList &aTracks,
+                                 bool aForceWrite)
+{
+    LogScope scope("UsbMSDevice::createPlaylist");
+    Logger &log = Logger::instance();
+    const QString folder = mRootPath + PlaylistFolder;
+    if (!QDir().mkpath(folder))
+        log.text("Error making playlist remote path");
+    const QString fileName = playlistFileName(aPlaylist.mName);
+    const QString path = folder + QLatin1Char('/') + fileName;
+    mPlaylistsWritten.insert(fileName.toCaseFolded());
+    if (identicalPlaylistAlreadyExists(path, aPlaylist, aTracks) && !aForceWrite)
+        return;
+    log.text("Identical playlist does not already exist");
+    Device::createPlaylist(aPlaylist, aTracks, aForceWrite, path);
+    log.dumpFile(path);
+    appendLine(PlaylistHintFile, fileName.toUtf8() + '\n');
+}
+
+void UsbMSDevice::removeOldPlaylists()
+{
+    LogScope scope("UsbMSDevice::removeOldPlaylists");
+    Logger &log = Logger::instance();
+    const QString folder = mRootPath + PlaylistFolder;
+    const QStringList files = QDir(folder).entryList({QStringLiteral("*.m3u")},
+                                                     QDir::Files | QDir::Hidden, QDir::Unsorted);
+    QFile hint(dataFile(PlaylistHintFile));
+    QSet<QString> listed;
+    const bool hintOpen = hint.open(QIODevice::ReadWrite | QIODevice::Append);
+    if (hintOpen) {
+        hint.seek(0);
+        while (!hint.atEnd()) {
+            QByteArray line = hint.readLine();
+            if (line.size() <= 1)
+                break;
+            if (line.endsWith('\n'))
+                line.chop(1);
+            listed.insert(QString::fromUtf8(line));
+        }
+        hint.seek(hint.size());
+    }
+    for (const QString &name : files) {
+        log.value("*playlistFilesIterator", name);
+        if (!mPlaylistsWritten.contains(name.toCaseFolded())) {
+            log.text("Playlist has not been created this time, so create an empty playlist.");
+            QFile playlist(folder + QLatin1Char('/') + name);
+            if (playlist.open(QIODevice::WriteOnly | QIODevice::Truncate))
+                playlist.write("#EXTM3U\r\n");
+            else
+                log.text("Could not open playlist");
+        }
+        if (hintOpen && !listed.contains(name)) {
+            hint.write(name.toUtf8() + '\n');
+            listed.insert(name);
+        }
+    }
+    hint.close();
+}
+
+void UsbMSDevice::uploadAlbumArt(const Track &aTrack, const QString &aImagePath)
+{
+    LogScope scope("UsbMSDevice::uploadAlbumArt");
+    QString idPrefix;
+    const QString folder = trackFolder(aTrack, idPrefix);
+    QDir().mkpath(folder);
+    const QString target = folder + QLatin1Char('/') + AlbumArtFile;
+    const bool placed = QFileInfo::exists(target) || SafeFileCopy::copy(aImagePath, target);
+    Logger::instance().value("Album art placed", placed ? "true" : "false");
+    if (placed)
+        appendLine(RefreshHintFile, PlaylistEntryPath(aTrack.mDeviceId).toUtf8() + "\r\n");
+}
+
+void UsbMSDevice::setPcSoftwareVersion(const QString &aVersion)
+{
+    LogScope scope("UsbMSDevice::setPcSoftwareVersion");
+    QFile file(dataFile(PcVersionFile));
+    if (!file.open(QIODevice::ReadWrite))
+        return;
+    const qint64 written = file.write(aVersion.toLatin1());
+    // A shorter version must not keep the tail of a longer one.
+    if (written >= 0)
+        file.resize(written);
+}
+
+void UsbMSDevice::CopyFileToDevice(const QString &aLocalPath, const QString &aDevicePath,
+                                   bool aOverwrite)
+{
+    LogScope scope("UsbMSDevice::CopyFileToDevice");
+    Logger &log = Logger::instance();
+    QStringList parts = SplitPath(aDevicePath);
+    for (QString &part : parts)
+        part = fatSafeName(part);
+    if (parts.isEmpty()) {
+        log.value("No file name to copy to", aDevicePath);
+        return;
+    }
+    const QString destination = mRootPath + parts.join(QLatin1Char('/'));
+    log.value("Destination", destination);
+    if (!insideDrive(destination)) {
+        log.text("Destination leads outside the drive, nothing copied");
+        return;
+    }
+    QDir().mkpath(QFileInfo(destination).path());
+    if (aOverwrite)
+        QFile::remove(destination);
+    if (!QFileInfo::exists(destination) && !SafeFileCopy::copy(aLocalPath, destination))
+        log.text("Copying the file failed");
+}

@@ -1,0 +1,74 @@
+#pragma once
+
+#include "devices/device.h"
+
+#include <QMutex>
+#include <QSet>
+#include <QString>
+
+#include <memory>
+
+class QFile;
+class QXmlStreamWriter;
+class VolumeSource;
+
+// A phone seen as a USB drive: every operation is a plain file operation under
+// the drive's root folder.
+class UsbMSDevice : public Device
+{
+public:
+    static inline const QString MetadataPrefix = QStringLiteral("metadata");
+    static inline const QString PlaylistHintFile = QStringLiteral("playlisthint");
+    static inline const QString RefreshHintFile = QStringLiteral("refreshhint");
+    static inline const QString PcVersionFile = QStringLiteral("pcversion.txt");
+    static inline const QString AlbumArtFile = QStringLiteral("AlbumArt.jpg");
+
+    UsbMSDevice(std::shared_ptr<VolumeSource> aSource, const QString &aRootPath,
+                const QString &aDeviceName, bool aReadIdNow);
+    ~UsbMSDevice() override;
+
+    using Device::createPlaylist;
+
+    void CopyFileToDevice(const QString &aLocalPath, const QString &aDevicePath,
+                          bool aOverwrite) override;
+    int GetAndroidVersion() override { return -1; }
+    int GetDeviceType() override { return TypeUsbMassStorage; }
+    void PrepareForSync() override;
+    void FinalizeSync() override;
+    bool IsMounted() override;
+    int UploadTrack(Track &aTrack) override;
+    int DeleteTrack(TrackCache &aCache, Track &aTrack) override;
+    QString UniqueDeviceId() override { return mUniqueDeviceId; }
+    QString FriendlyName() override { return mFriendlyName; }
+    int GetStorageCapacity(quint64 &aBytes) override;
+    int GetFreeStorageSpace(quint64 &aBytes) override;
+    void SetConfigured() override;
+    bool IsConfigured() override;
+    void createPlaylist(const LocalPlaylist &aPlaylist, const TrackList &aTracks,
+                        bool aForceWrite) override;
+    void removeOldPlaylists() override;
+    void uploadAlbumArt(const Track &aTrack, const QString &aImagePath) override;
+    void setPcSoftwareVersion(const QString &aVersion) override;
+
+    // The drive's root folder, ending in the separator.
+    QString rootPath() const { return mRootPath; }
+
+private:
+    void ReadOrGenerateUniqueDeviceId();
+    QString dataFile(const QString &aName) const;
+    // Folder of a track's album on the drive, and its device id prefix.
+    QString trackFolder(const Track &aTrack, QString &aIdPrefix) const;
+    bool insideDrive(const QString &aPath) const;
+    void appendLine(const QString &aName, const QByteArray &aLine);
+    void recordMetadata(const Track &aTrack);
+
+    QString mFriendlyName;
+    QString mUniqueDeviceId = TempDeviceId;
+    QString mRootPath;
+    QSet<QString> mPlaylistsWritten;
+    bool mIdRead = false;
+    QMutex mLock;
+    std::unique_ptr<QFile> mMetadataFile;
+    std::unique_ptr<QXmlStreamWriter> mMetadataWriter;
+    std::shared_ptr<VolumeSource> mSource;
+};

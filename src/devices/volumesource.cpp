@@ -1,0 +1,3 @@
+#include "devices/volumesource.h"
+
+VolumeSource::~VolumeSource() = default;
