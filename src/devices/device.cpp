@@ -44,6 +44,15 @@ const Track *entryTrack(const TrackList &aTracks, int aPosition)
     return &aTracks.at(aPosition);
 }
 
+QString replaceFatIllegal(QString aName)
+{
+    for (QChar &c : aName) {
+        if (c.unicode() < 0x20 || FatIllegal.contains(c))
+            c = QLatin1Char('_');
+    }
+    return aName;
+}
+
 QString chopLineEnd(QString aLine)
 {
     if (aLine.endsWith(QLatin1String("\r\n")))
@@ -169,16 +178,12 @@ QString Device::fatSafeName(const QString &aName)
 {
     if (aName == QLatin1String(".") || aName == QLatin1String(".."))
         return QString(aName.size(), QLatin1Char('_'));
-    QString result = aName;
-    for (QChar &c : result) {
-        if (c.unicode() < 0x20 || FatIllegal.contains(c))
-            c = QLatin1Char('_');
-    }
-    return result;
+    return replaceFatIllegal(aName);
 }
 
 QString Device::playlistFileName(const QString &aPlaylistName)
 {
     const QString extension = QStringLiteral(".m3u");
-    return cut(fatSafeName(aPlaylistName), MaxFileNameLength - int(extension.size())) + extension;
+    return cut(replaceFatIllegal(aPlaylistName), MaxFileNameLength - int(extension.size())) +
+           extension;
 }

@@ -1,0 +1,402 @@
+#include "devices/device.h"
+#include "devices/deviceparent.h"
+#include "library/localplaylist.h"
+#include "settings/syncsettings.h"
+#include "sync/track.h"
+#include "sync/tracklist.h"
+#include "testhome.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTest>
+
+namespace {
+// The base operations need a concrete device; the transport operations do nothing.
+class BareDevice : public Device
+{
+public:
+    explicit BareDevice(const QString &aId = QString(), int aVersion = -1)
+        : mId(aId), mVersion(aVersion)
+    {}
+    using Device::createPlaylist;
+    void CopyFileToDevice(const QString &, const QString &, bool) override {}
+    int GetAndroidVersion() override { return mVersion; }
+    int GetDeviceType() override { return TypeMtp; }
+    void PrepareForSync() override {}
+    void FinalizeSync() override {}
+    bool IsMounted() override { return true; }
+    int UploadTrack(Track &) override { return 0; }
+    int DeleteTrack(TrackCache &, Track &) override { return 0; }
+    QString UniqueDeviceId() override { return mId; }
+    QString FriendlyName() override { return mId; }
+    int GetStorageCapacity(quint64 &aBytes) override { return int(aBytes = 0); }
+    int GetFreeStorageSpace(quint64 &aBytes) override { return int(aBytes = 0); }
+    void SetConfigured() override {}
+    void createPlaylist(const LocalPlaylist &, const TrackList &, bool) override {}
+    void removeOldPlaylists() override {}
+    void uploadAlbumArt(const Track &, const QString &) override {}
+    void setPcSoftwareVersion(const QString &) override {}
+
+    QString mId;
+    int mVersion;
+};
+
+class BareParent : public DeviceParent
+{
+public:
+    int GetDeviceType() override { return Device::TypeMtp; }
+};
+
+Track makeTrack(const QString &aName, const QString &aDeviceId)
+{
+    Track track(aName, QStringLiteral("Album"), QStringLiteral("Artist"), 1,
+                QStringLiteral("/music/") + aName + QStringLiteral(".mp3"), true, true, false,
+                aDeviceId);
+    return track;
+}
+
+LocalPlaylist makePlaylist(const QList<int> &aPositions)
+{
+    LocalPlaylist playlist;
+    playlist.mName = QStringLiteral("Mix");
+    for (int position : aPositions)
+        playlist.mEntries.append(LocalPlaylistEntry{position, 0});
+    return playlist;
+}
+
+QByteArray readAll(const QString &aPath)
+{
+    QFile file(aPath);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+void writeFile(const QString &aPath, const QByteArray &aContent)
+{
+    QFile file(aPath);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(file.write(aContent), aContent.size());
+}
+} // namespace
+
+class TestDevice : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void init();
+    void folderNames_data();
+    void folderNames();
+    void podcastFolder_data();
+    void podcastFolder();
+    void playlistEntryPath_data();
+    void playlistEntryPath();
+    void splitPath_data();
+    void splitPath();
+    void safeNames_data();
+    void safeNames();
+    void m3uBytes();
+    void m3uEmptyAndUnopenable();
+    void identical_data();
+    void identical();
+    void identicalToOwnOutput();
+    void configured();
+    void parentAndroidVersion();
+
+private:
+    std::unique_ptr<TestHome> mHome;
+    TrackList mTracks;
+};
+
+void TestDevice::init()
+{
+    mHome = std::make_unique<TestHome>();
+    QVERIFY(mHome->isValid());
+    mTracks.clear();
+    mTracks.addTrack(
+        makeTrack(QStringLiteral("One"), QStringLiteral("/Music/Artist/Album/One.mp3")));
+    mTracks.addTrack(
+        makeTrack(QStringLiteral("Caf\u00e9 \u2013 \u00dcber"), QStringLiteral("Music/Two.mp3")));
+}
+
+void TestDevice::folderNames_data()
+{
+    QTest::addColumn<QString>("artist");
+    QTest::addColumn<QString>("album");
+    QTest::addColumn<bool>("compilation");
+    QTest::addColumn<QString>("artistFolder");
+    QTest::addColumn<QString>("albumFolder");
+
+    const QString longName = QString(300, QLatin1Char('x'));
+    QTest::newRow("slash colon question") << "AC/DC"
+                                          << "AC/DC: Live?" << false << "AC_DC"
+                                          << "AC_DC_ Live_";
+    QTest::newRow("full stop") << "Mr. X"
+                               << "Vol. 2" << false << "Mr_ X"
+                               << "Vol_ 2";
+    QTest::newRow("every replaced character")
+        << QStringLiteral("a'b\u00e2c\u20acd\u2122e^f") << "<.>\\:*|/\"" << false << "a_b_c_d_e_f"
+        << "_________";
+    QTest::newRow("safe names unchanged") << QStringLiteral("Bj\u00f6rk & Friends (Live) [2]")
+                                          << QStringLiteral("S\u00edgur R\u00f3s, #1!") << false
+                                          << QStringLiteral("Bj\u00f6rk & Friends (Live) [2]")
+                                          << QStringLiteral("S\u00edgur R\u00f3s, #1!");
+    QTest::newRow("compilation") << "Various"
+                                 << "Hits" << true << "Compilation"
+                                 << "Hits";
+    QTest::newRow("empty") << ""
+                           << "" << false << ""
+                           << "";
+    QTest::newRow("cut after replacement")
+        << (QStringLiteral("a.") + longName) << longName << false
+        << QString(QStringLiteral("a_") + longName).left(255) << longName.left(255);
+    QTest::newRow("no half surrogate pair")
+        << (QString(254, QLatin1Char('y')) + QStringLiteral("\U0001F600")) << "x" << false
+        << QString(254, QLatin1Char('y')) << "x";
+}
+
+void TestDevice::folderNames()
+{
+    QFETCH(QString, artist);
+    QFETCH(QString, album);
+    QFETCH(bool, compilation);
+    Track track(QStringLiteral("t"), album, artist, 1, mHome->filePath(QStringLiteral("a/b/t.mp3")),
+                true, false, false, QString());
+    track.mIsCompilation = compilation;
+    QString artistFolder;
+    QString albumFolder;
+    BareDevice().GetFolderNamesForTrack(track, artistFolder, albumFolder);
+    QTEST(artistFolder, "artistFolder");
+    QTEST(albumFolder, "albumFolder");
+}
+
+void TestDevice::podcastFolder_data()
+{
+    QTest::addColumn<QString>("folder");
+    QTest::addColumn<bool>("create");
+    QTest::addColumn<QString>("artistFolder");
+
+    QTest::newRow("podcast show") << "Podcasts/Show" << true << "Podcasts";
+    QTest::newRow("any case") << "pODCASTS/Show" << true << "Podcasts";
+    QTest::newRow("missing folder") << "Podcasts/Show" << false << "Compilation";
+    QTest::newRow("file directly inside") << "Podcasts" << true << "Compilation";
+    QTest::newRow("other folder") << "Music/Show" << true << "Compilation";
+}
+
+void TestDevice::podcastFolder()
+{
+    QFETCH(QString, folder);
+    QFETCH(bool, create);
+    const QString path = mHome->filePath(QStringLiteral("lib/") + folder);
+    if (create)
+        QVERIFY(QDir().mkpath(path));
+    Track track(QStringLiteral("t"), QStringLiteral("Show: One"), QStringLiteral("Host"), 1,
+                path + QStringLiteral("/episode.mp3"), true, false, false, QString());
+    track.mIsCompilation = true;
+    QString artistFolder;
+    QString albumFolder;
+    BareDevice().GetFolderNamesForTrack(track, artistFolder, albumFolder);
+    QTEST(artistFolder, "artistFolder");
+    QCOMPARE(albumFolder, QStringLiteral("Show_ One"));
+}
+
+void TestDevice::playlistEntryPath_data()
+{
+    QTest::addColumn<QString>("deviceId");
+    QTest::addColumn<QString>("line");
+
+    QTest::newRow("drive id") << "/Music/A/B/song.mp3"
+                              << "../Music/A/B/song.mp3";
+    QTest::newRow("relative id") << "Music/a.mp3"
+                                 << "../VARUZ/Music/a.mp3";
+    QTest::newRow("dot id") << "./a.mp3"
+                            << ".../a.mp3";
+    QTest::newRow("empty id") << ""
+                              << "..";
+}
+
+void TestDevice::playlistEntryPath()
+{
+    QFETCH(QString, deviceId);
+    QFETCH(QString, line);
+    BareDevice device;
+    QCOMPARE(QStringLiteral("..") + device.PlaylistEntryPath(deviceId), line);
+    QCOMPARE(device.playlistLine(deviceId), line);
+}
+
+void TestDevice::splitPath_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QStringList>("parts");
+
+    QTest::newRow("device id") << "/Music/A/B/s.mp3"
+                               << QStringList{u"Music"_qs, u"A"_qs, u"B"_qs, u"s.mp3"_qs};
+    QTest::newRow("doubled and trailing") << "Music//A/" << QStringList{u"Music"_qs, u"A"_qs};
+    QTest::newRow("empty") << "" << QStringList{};
+    QTest::newRow("backslash is a character") << "a\\b" << QStringList{u"a\\b"_qs};
+}
+
+void TestDevice::splitPath()
+{
+    QFETCH(QString, path);
+    QTEST(BareDevice().SplitPath(path), "parts");
+}
+
+void TestDevice::safeNames_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("safe");
+    QTest::addColumn<QString>("playlistFile");
+
+    QTest::newRow("already safe") << QStringLiteral("Caf\u00e9 & Co. (Best Of) 'x' ^")
+                                  << QStringLiteral("Caf\u00e9 & Co. (Best Of) 'x' ^")
+                                  << QStringLiteral("Caf\u00e9 & Co. (Best Of) 'x' ^.m3u");
+    QTest::newRow("climbing") << "../../x"
+                              << ".._.._x"
+                              << ".._.._x.m3u";
+    QTest::newRow("folder") << "a/b"
+                            << "a_b"
+                            << "a_b.m3u";
+    QTest::newRow("fat illegal") << "a\\b:c*d?e\"f<g>h|i"
+                                 << "a_b_c_d_e_f_g_h_i"
+                                 << "a_b_c_d_e_f_g_h_i.m3u";
+    QTest::newRow("control characters") << "tab\there\x01\x1f\x7f"
+                                        << "tab_here__\x7f"
+                                        << "tab_here__\x7f.m3u";
+    QTest::newRow("parent") << ".."
+                            << "__"
+                            << "...m3u";
+    QTest::newRow("current") << "."
+                             << "_"
+                             << "..m3u";
+    QTest::newRow("long") << QString(300, QLatin1Char('p')) << QString(300, QLatin1Char('p'))
+                          << QString(251, QLatin1Char('p')) + QStringLiteral(".m3u");
+}
+
+void TestDevice::safeNames()
+{
+    QFETCH(QString, name);
+    QTEST(Device::fatSafeName(name), "safe");
+    QTEST(Device::playlistFileName(name), "playlistFile");
+}
+
+void TestDevice::m3uBytes()
+{
+    const QString path = mHome->filePath(QStringLiteral("list.m3u"));
+    writeFile(path, QByteArray(5000, 'x'));
+    BareDevice device;
+    QCOMPARE(device.createPlaylist(makePlaylist({1, 0, 7, -1, 1}), mTracks, false, path), 0);
+    const QByteArray expected = "#EXTM3U\r\n"
+                                "#EXTINF:0,Caf\xc3\xa9 \xe2\x80\x93 \xc3\x9c"
+                                "ber\r\n"
+                                "../VARUZ/Music/Two.mp3\r\n"
+                                "#EXTINF:0,One\r\n"
+                                "../Music/Artist/Album/One.mp3\r\n"
+                                "#EXTINF:0,Caf\xc3\xa9 \xe2\x80\x93 \xc3\x9c"
+                                "ber\r\n"
+                                "../VARUZ/Music/Two.mp3\r\n";
+    QCOMPARE(readAll(path), expected);
+}
+
+void TestDevice::m3uEmptyAndUnopenable()
+{
+    BareDevice device;
+    const QString path = mHome->filePath(QStringLiteral("empty.m3u"));
+    QCOMPARE(device.createPlaylist(makePlaylist({}), mTracks, true, path), 0);
+    QCOMPARE(readAll(path), QByteArray("#EXTM3U\r\n"));
+
+    const QString unopenable = mHome->filePath(QStringLiteral("no/such/folder/x.m3u"));
+    QCOMPARE(device.createPlaylist(makePlaylist({0}), mTracks, false, unopenable), 0);
+    QVERIFY(!QFile::exists(unopenable));
+}
+
+void TestDevice::identical_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QList<int>>("entries");
+    QTest::addColumn<bool>("identical");
+
+    const QByteArray one = "#EXTINF:0,One\r\n../Music/Artist/Album/One.mp3\r\n";
+    const QByteArray two = "#EXTINF:0,Two\r\n../VARUZ/Music/Two.mp3\r\n";
+    QTest::newRow("same") << "#EXTM3U\r\n" + one + two << QList<int>{0, 1} << true;
+    QTest::newRow("other titles and numbers")
+        << QByteArray("#EXTM3U\r\n#EXTINF:12,Else\r\n../Music/Artist/Album/One.mp3\r\n"
+                      "garbage\r\n../VARUZ/Music/Two.mp3\r\n")
+        << QList<int>{0, 1} << true;
+    QTest::newRow("other order") << "#EXTM3U\r\n" + two + one << QList<int>{0, 1} << false;
+    QTest::newRow("extra entry") << "#EXTM3U\r\n" + one + two + one << QList<int>{0, 1} << false;
+    QTest::newRow("entry missing") << "#EXTM3U\r\n" + one << QList<int>{0, 1} << false;
+    QTest::newRow("bare line ends")
+        << QByteArray("#EXTM3U\n#EXTINF:0,One\n../Music/Artist/Album/One.mp3\n") << QList<int>{0}
+        << false;
+    QTest::newRow("path case differs")
+        << QByteArray("#EXTM3U\r\n#EXTINF:0,One\r\n../music/Artist/Album/One.mp3\r\n")
+        << QList<int>{0} << false;
+    QTest::newRow("last line without end")
+        << "#EXTM3U\r\n" + one.chopped(2) << QList<int>{0} << true;
+    QTest::newRow("blank line after") << "#EXTM3U\r\n" + one + "\r\n" << QList<int>{0} << true;
+    QTest::newRow("empty file, empty playlist")
+        << QByteArray("#EXTM3U\r\n") << QList<int>{} << true;
+    QTest::newRow("empty file, one entry") << QByteArray("#EXTM3U\r\n") << QList<int>{0} << false;
+    QTest::newRow("entries, empty playlist") << "#EXTM3U\r\n" + one << QList<int>{} << false;
+}
+
+void TestDevice::identical()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QList<int>, entries);
+    const QString path = mHome->filePath(QStringLiteral("old.m3u"));
+    writeFile(path, content);
+    QTEST(BareDevice().identicalPlaylistAlreadyExists(path, makePlaylist(entries), mTracks),
+          "identical");
+}
+
+void TestDevice::identicalToOwnOutput()
+{
+    BareDevice device;
+    const QString path = mHome->filePath(QStringLiteral("own.m3u"));
+    const LocalPlaylist playlist = makePlaylist({0, 1, 1, 0});
+    device.createPlaylist(playlist, mTracks, false, path);
+    QVERIFY(device.identicalPlaylistAlreadyExists(path, playlist, mTracks));
+    QVERIFY(!device.identicalPlaylistAlreadyExists(path, makePlaylist({0, 1, 1}), mTracks));
+    QVERIFY(!device.identicalPlaylistAlreadyExists(mHome->filePath(QStringLiteral("none.m3u")),
+                                                   makePlaylist({}), mTracks));
+}
+
+void TestDevice::configured()
+{
+    BareDevice first(QStringLiteral("first-id"));
+    BareDevice second(QStringLiteral("second-id"));
+    BareDevice stranger(QStringLiteral("stranger"));
+    QVERIFY(!first.IsConfigured());
+    QCOMPARE(first.configuredOrder(), -1);
+
+    SyncSettings settings;
+    settings.load();
+    QCOMPARE(settings.setConfig(first.mId, true, 0, {}, {}, QStringLiteral("First")), 0);
+    QCOMPARE(settings.setConfig(second.mId, true, 0, {}, {}, QStringLiteral("Second")), 0);
+    QCOMPARE(settings.save(), 0);
+
+    QVERIFY(first.IsConfigured());
+    QVERIFY(second.IsConfigured());
+    QVERIFY(!stranger.IsConfigured());
+    QVERIFY(first.configuredOrder() > 0);
+    QVERIFY(second.configuredOrder() > first.configuredOrder());
+    QCOMPARE(stranger.configuredOrder(), -1);
+}
+
+void TestDevice::parentAndroidVersion()
+{
+    BareParent parent;
+    QCOMPARE(parent.GetAndroidVersion(), -1);
+    BareDevice low(QStringLiteral("a"), 3);
+    BareDevice none(QStringLiteral("b"), -1);
+    BareDevice high(QStringLiteral("c"), 7);
+    parent.addDevice(&low);
+    parent.addDevice(&none);
+    QCOMPARE(parent.GetAndroidVersion(), 3);
+    parent.addDevice(&high);
+    QCOMPARE(parent.GetAndroidVersion(), 7);
+    QCOMPARE(parent.devices().size(), 3);
+}
+
+QTEST_GUILESS_MAIN(TestDevice)
+#include "tst_device.moc"
