@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QFile>
 #include <QString>
 #include <QtGlobal>
@@ -50,9 +51,36 @@ public:
     QString cacheFileName() const { return mCacheFile.fileName(); }
 
 private:
+    int openFiles(const QString &aCachePath);
+    void resetState();
+
+    // Sequential reads go through an in-memory window over the cache file; the
+    // logical position is mReadStart + mReadOffset while the window is active.
+    qint64 cachePosition() const;
+    bool stopReading();
+    bool fillReadBuffer(qsizetype aNeeded);
+    int readRaw(char *aDest, qsizetype aCount);
+    int readInt32(qint32 &aValue);
+    int readIntValue(qint32 &aValue);
+    int readInt64Value(qint64 &aValue);
+    int readStringValue(QString &aValue);
+    int readIdentifier(qint64 aPosition, qint32 aLength, QString &aId);
+
+    int readFlagsRecord(qint64 aPosition, qint32 &aFlags);
+    int checkIdentifierRecord(qint64 aPosition);
+    int writeAt(qint64 aPosition, const QByteArray &aBytes);
+
     qint64 mTotalSizeOfUploadedFiles = 0;
     qint64 mTotalSizeRecordPosition = 0;
     qint64 mIntegrityRecordPosition = 0;
     QFile mCacheFile;
     QFile mPersistentIdsFile;
+
+    QByteArray mReadBuffer;
+    qint64 mReadStart = 0;
+    qsizetype mReadOffset = 0;
+    bool mReading = false;
+
+    QByteArray mIdsSnapshot;
+    bool mUseIdsSnapshot = false;
 };
