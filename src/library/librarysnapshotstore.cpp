@@ -1,0 +1,74 @@
+#include "library/librarysnapshotstore.h"
+
+#include "app/logger.h"
+#include "library/libraryxmlparser.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+namespace {
+constexpr int MaxEntries = 4;
+}
+
+LibrarySnapshotStore &LibrarySnapshotStore::instance()
+{
+    static LibrarySnapshotStore store;
+    return store;
+}
+
+int LibrarySnapshotStore::parseCount() const
+{
+    QMutexLocker locker(&mLock);
+    return mParseCount;
+}
+
+HResult LibrarySnapshotStore::load(const QString &aPath,
+                                   std::shared_ptr<const LibrarySnapshot> &aSnapshot)
+{
+    Logger &log = Logger::instance();
+    aSnapshot.reset();
+    QFileInfo info(aPath);
+    if (aPath.isEmpty() || !info.isFile()) {
+        log.value("Library file not found", aPath);
+        return ITResult::ServerExecFailure;
+    }
+    const qint64 modified = info.lastModified().toMSecsSinceEpoch();
+    const qint64 changed = info.metadataChangeTime().toMSecsSinceEpoch();
+    const QString key = info.absoluteFilePath();
+
+    QMutexLocker locker(&mLock);
+    const auto found = mEntries.constFind(key);
+    if (found != mEntries.cend() && found->mSize == info.size() && found->mModified == modified &&
+        found->mChanged == changed) {
+        aSnapshot = found->mSnapshot;
+        return ITResult::Ok;
+    }
+
+    QFile file(key);
+    if (!file.open(QIODevice::ReadOnly)) {
+        log.value("Library file cannot be read", aPath);
+        return ITResult::ServerExecFailure;
+    }
+    auto snapshot = std::make_shared<LibrarySnapshot>();
+    QString error;
+    ++mParseCount;
+    switch (LibraryXmlParser::parse(file, *snapshot, error)) {
+    case LibraryXmlParser::Malformed:
+        log.value("Library file is not well-formed (being written?)", error);
+        return ITResult::CallRejected;
+    case LibraryXmlParser::NotALibrary:
+        log.value("File is not a music library", aPath);
+        return ITResult::ServerExecFailure;
+    case LibraryXmlParser::Parsed:
+        break;
+    }
+    if (mEntries.size() >= MaxEntries && !mEntries.contains(key))
+        mEntries.erase(mEntries.begin());
+    Entry &entry = mEntries[key];
+    entry.mSize = info.size();
+    entry.mModified = modified;
+    entry.mChanged = changed;
+    entry.mSnapshot = std::move(snapshot);
+    aSnapshot = entry.mSnapshot;
+    return ITResult::Ok;
+}
