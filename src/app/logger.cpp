@@ -64,7 +64,8 @@ void Logger::close()
 
 void Logger::put(std::FILE *aFile, const char *aData, size_t aLength)
 {
-    std::fwrite(aData, 1, aLength, aFile);
+    if (aLength > 0)
+        std::fwrite(aData, 1, aLength, aFile);
     std::fflush(aFile);
 }
 

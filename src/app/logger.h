@@ -56,7 +56,7 @@ public:
     void value(const char *aName, const char *aText)
     {
         if (isOn())
-            writeValue(aName, aText, std::strlen(aText));
+            writeValue(aName, aText, aText ? std::strlen(aText) : 0);
     }
     void value(const char *aName, int aValue)
     {
@@ -94,7 +94,12 @@ private:
     void writeValue(const char *aName, const char *aText, size_t aLength);
     void writeTimestamp(std::FILE *aFile);
     void put(std::FILE *aFile, const char *aData, size_t aLength);
-    void put(std::FILE *aFile, const char *aText) { put(aFile, aText, std::strlen(aText)); }
+    // A null text is written as an empty one rather than taking the program down.
+    void put(std::FILE *aFile, const char *aText)
+    {
+        if (aText)
+            put(aFile, aText, std::strlen(aText));
+    }
 
     std::atomic<std::FILE *> mFile{nullptr};
     std::mutex mLock;

@@ -426,11 +426,6 @@ void TestExceptionReporter::eachFaultIsReportedAndSurvived()
 {
     QFETCH(int, kind);
     const FaultKind &fault = Kinds[kind];
-#if defined(__SANITIZE_ADDRESS__)
-    if (fault.mRaise == overflowStack)
-        QSKIP("AddressSanitizer's larger frames and its own stack bookkeeping make a deliberate "
-              "stack overflow unreliable under ASan");
-#endif
     QVERIFY(!GuardedRegion::run(fault.mRaise));
     QVERIFY(!GuardedRegion::isActive());
     if (fault.mRaise == touchTruncatedMapping)
