@@ -7,6 +7,8 @@ function(mobrelay_subsystem name dir)
     file(GLOB_RECURSE srcs CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${dir}/*.cpp
          ${CMAKE_SOURCE_DIR}/${dir}/*.h ${CMAKE_SOURCE_DIR}/${dir}/*.qrc)
     list(FILTER srcs EXCLUDE REGEX "/main\\.cpp$")
+    # Front ends keep their own classes out of the libraries.
+    list(FILTER srcs EXCLUDE REGEX "/src/app/sync-cli/")
     if(NOT srcs)
         return()
     endif()
@@ -25,8 +27,8 @@ endfunction()
 # also drive devices and the library, which use its track model: static
 # libraries may depend on each other in a cycle.
 function(mobrelay_link_cycles)
-    foreach(pair "devices;sync" "library;sync" "ui;sync" "ui;devices" "ui;library" "ui;update"
-            "ui;settings" "ui;backup")
+    foreach(pair "devices;sync" "library;sync" "sync;devices" "sync;library" "ui;sync"
+            "ui;devices" "ui;library" "ui;update" "ui;settings" "ui;backup")
         list(GET pair 0 from)
         list(GET pair 1 to)
         if(TARGET mobrelay_${from} AND TARGET mobrelay_${to})
