@@ -1,6 +1,7 @@
 #include "app/guardedregion.h"
 
 #include "app/exceptionreporter.h"
+#include "app/logger.h"
 
 #include <algorithm>
 #include <csetjmp>
@@ -289,6 +290,7 @@ __attribute__((noinline)) void reportCaughtException()
 
 void reportSignal(const ThreadState &aState)
 {
+    Logger::instance().recoverAfterFault();
     const Capture capture = aState.mCapture;
     ExceptionReporter::instance().captureAndLog(capture.mCode, capture.mAddresses, capture.mCount,
                                                 capture.mFirstIsExact);

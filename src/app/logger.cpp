@@ -6,6 +6,32 @@
 #include <ctime>
 #include <sys/time.h>
 
+namespace {
+// Whether this thread is writing a line; a fault inside a write leaves the
+// lock held, and only the faulting thread may give it back.
+thread_local bool tHoldsLock = false;
+
+class LineLock
+{
+public:
+    explicit LineLock(std::mutex &aLock) : mLock(aLock)
+    {
+        mLock.lock();
+        tHoldsLock = true;
+    }
+    ~LineLock()
+    {
+        tHoldsLock = false;
+        mLock.unlock();
+    }
+    LineLock(const LineLock &) = delete;
+    LineLock &operator=(const LineLock &) = delete;
+
+private:
+    std::mutex &mLock;
+};
+} // namespace
+
 Logger &Logger::instance()
 {
     static Logger logger;
@@ -47,7 +73,7 @@ void Logger::openDefault()
 
 void Logger::openFile(const QString &aPath)
 {
-    std::lock_guard guard(mLock);
+    const LineLock guard(mLock);
     std::FILE *old = mFile.exchange(nullptr, std::memory_order_acq_rel);
     if (old)
         std::fclose(old);
@@ -60,6 +86,16 @@ void Logger::openFile(const QString &aPath)
 void Logger::close()
 {
     openFile(QString());
+}
+
+void Logger::recoverAfterFault()
+{
+    if (!tHoldsLock)
+        return;
+    tHoldsLock = false;
+    if (std::FILE *file = mFile.load(std::memory_order_relaxed))
+        put(file, "\r\n");
+    mLock.unlock();
 }
 
 void Logger::put(std::FILE *aFile, const char *aData, size_t aLength)
@@ -83,7 +119,7 @@ void Logger::writeTimestamp(std::FILE *aFile)
 
 void Logger::writeLine(const char *aMarker, const char *aText)
 {
-    std::lock_guard guard(mLock);
+    const LineLock guard(mLock);
     std::FILE *file = mFile.load(std::memory_order_relaxed);
     if (!file)
         return;
@@ -115,7 +151,7 @@ void Logger::writeValue(const char *aName, const QString &aText)
 
 void Logger::writeValue(const char *aName, const char *aText, size_t aLength)
 {
-    std::lock_guard guard(mLock);
+    const LineLock guard(mLock);
     std::FILE *file = mFile.load(std::memory_order_relaxed);
     if (!file)
         return;
@@ -132,7 +168,7 @@ void Logger::dumpFile(const QString &aPath)
     if (!isOn())
         return;
     const QByteArray path = aPath.toUtf8();
-    std::lock_guard guard(mLock);
+    const LineLock guard(mLock);
     std::FILE *file = mFile.load(std::memory_order_relaxed);
     if (!file)
         return;

@@ -25,6 +25,9 @@ public:
     // Truncates and writes to aPath; an empty path or a failed open switches the log off.
     void openFile(const QString &aPath);
     void close();
+    // After a fault was caught on this thread in the middle of a write: ends
+    // the broken line and releases the lock that the write still held.
+    void recoverAfterFault();
 
     bool isOn() const { return mFile.load(std::memory_order_acquire) != nullptr; }
 

@@ -6,10 +6,13 @@
 #include <QFile>
 #include <QRegularExpression>
 #include <QTest>
+#include <QThread>
 
+#include <atomic>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <functional>
 #include <memory>
 #include <pthread.h>
 #include <stdexcept>
@@ -252,6 +255,7 @@ private Q_SLOTS:
     void nextTrackIsProcessedAfterAFailure();
     void innerRegionCatchesFirst();
     void regionsOnOtherThreadsDoNotCatch();
+    void faultInsideALogWriteLeavesTheLogUsable();
     void signalsOutsideARegionKeepTheirBehaviour_data();
     void signalsOutsideARegionKeepTheirBehaviour();
 
@@ -549,6 +553,49 @@ void TestExceptionReporter::regionsOnOtherThreadsDoNotCatch()
     QVERIFY(mainResult);
     QVERIFY(caughtOnWorker);
     QVERIFY(reportsIn(mLogPath).isEmpty());
+}
+
+namespace {
+// Runs aWork on a thread of its own; false when it has not finished within five seconds.
+bool finishesSoon(const std::function<void()> &aWork)
+{
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    std::thread thread([aWork, done] {
+        aWork();
+        *done = true;
+    });
+    for (int i = 0; i < 500 && !*done; ++i)
+        QThread::msleep(10);
+    if (!*done) {
+        thread.detach();
+        return false;
+    }
+    thread.join();
+    return true;
+}
+} // namespace
+
+void TestExceptionReporter::faultInsideALogWriteLeavesTheLogUsable()
+{
+    bool result = true;
+    QVERIFY2(finishesSoon([&] {
+                 const char *volatile wild = reinterpret_cast<const char *>(quintptr(8));
+                 result = GuardedRegion::run([&] { Logger::instance().enter(wild); });
+             }),
+             "the report waits for a lock its own thread holds");
+    QVERIFY(!result);
+    QVERIFY2(finishesSoon([] { Logger::instance().text("other thread"); }),
+             "the log lock is still held after the fault");
+
+    const QList<LoggedReport> reports = reportsIn(mLogPath);
+    QCOMPARE(reports.size(), 1);
+    QCOMPARE(reports[0].mFault, QString());
+    QCOMPARE(reports[0].mFirstLine, QStringLiteral("Exception: EXCEPTION_ACCESS_VIOLATION"));
+    QFile log(mLogPath);
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    const QByteArray text = log.readAll();
+    QVERIFY(text.contains(">> \r\n"));
+    QVERIFY(text.endsWith("    other thread\r\n"));
 }
 
 void TestExceptionReporter::signalsOutsideARegionKeepTheirBehaviour_data()
