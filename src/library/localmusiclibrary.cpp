@@ -65,11 +65,11 @@ bool LocalMusicLibrary::shouldRetry(HResult &aResult, int &aRetryCounter)
             return false;
         }
     }
+    pause();
     if (mCancelled.load()) {
         log.text("Cancelled - not retrying");
         return false;
     }
-    pause();
     log.text("Retrying...");
     ++aRetryCounter;
     return true;
