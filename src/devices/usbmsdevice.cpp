@@ -241,7 +241,7 @@ int UsbMSDevice::DeleteTrack(TrackCache &aCache, Track &aTrack)
     path += aTrack.mDeviceId;
     log.value("Deleting", path);
     if (!insideDrive(path)) {
-        log.text("Device id leads outside the drive, nothing deleted");
+        log.text("Device id names no file inside the drive, nothing deleted");
         return scope.ret(DeleteFailed);
     }
     const QFileInfo info(path);

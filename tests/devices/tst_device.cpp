@@ -83,6 +83,7 @@ class TestDevice : public QObject
     Q_OBJECT
 private Q_SLOTS:
     void init();
+    void cleanup();
     void folderNames_data();
     void folderNames();
     void podcastFolder_data();
@@ -108,13 +109,20 @@ private:
 
 void TestDevice::init()
 {
+    // The previous home is gone by now, so HOME is restored before it is set again.
     mHome = std::make_unique<TestHome>();
     QVERIFY(mHome->isValid());
+    QCOMPARE(QDir::homePath(), mHome->path());
     mTracks.clear();
     mTracks.addTrack(
         makeTrack(QStringLiteral("One"), QStringLiteral("/Music/Artist/Album/One.mp3")));
     mTracks.addTrack(
         makeTrack(QStringLiteral("Caf\u00e9 \u2013 \u00dcber"), QStringLiteral("Music/Two.mp3")));
+}
+
+void TestDevice::cleanup()
+{
+    mHome.reset();
 }
 
 void TestDevice::folderNames_data()
@@ -313,40 +321,56 @@ void TestDevice::identical_data()
     QTest::addColumn<QByteArray>("content");
     QTest::addColumn<QList<int>>("entries");
     QTest::addColumn<bool>("identical");
+    QTest::addColumn<QByteArray>("logLine");
 
     const QByteArray one = "#EXTINF:0,One\r\n../Music/Artist/Album/One.mp3\r\n";
     const QByteArray two = "#EXTINF:0,Two\r\n../VARUZ/Music/Two.mp3\r\n";
-    QTest::newRow("same") << "#EXTM3U\r\n" + one + two << QList<int>{0, 1} << true;
+    const QByteArray yes = "playlistIsIdentical returns: = true";
+    const QByteArray differs = "Playlist is not identical";
+    const QByteArray extra = "existing one has extra stuff at the end";
+    QTest::newRow("same") << "#EXTM3U\r\n" + one + two << QList<int>{0, 1} << true << yes;
     QTest::newRow("other titles and numbers")
         << QByteArray("#EXTM3U\r\n#EXTINF:12,Else\r\n../Music/Artist/Album/One.mp3\r\n"
                       "garbage\r\n../VARUZ/Music/Two.mp3\r\n")
-        << QList<int>{0, 1} << true;
-    QTest::newRow("other order") << "#EXTM3U\r\n" + two + one << QList<int>{0, 1} << false;
-    QTest::newRow("extra entry") << "#EXTM3U\r\n" + one + two + one << QList<int>{0, 1} << false;
-    QTest::newRow("entry missing") << "#EXTM3U\r\n" + one << QList<int>{0, 1} << false;
+        << QList<int>{0, 1} << true << yes;
+    QTest::newRow("other order") << "#EXTM3U\r\n" + two + one << QList<int>{0, 1} << false
+                                 << differs;
+    QTest::newRow("extra entry") << "#EXTM3U\r\n" + one + two + one << QList<int>{0, 1} << false
+                                 << extra;
+    QTest::newRow("entry missing") << "#EXTM3U\r\n" + one << QList<int>{0, 1} << false << differs;
     QTest::newRow("bare line ends")
         << QByteArray("#EXTM3U\n#EXTINF:0,One\n../Music/Artist/Album/One.mp3\n") << QList<int>{0}
-        << false;
+        << false << differs;
     QTest::newRow("path case differs")
         << QByteArray("#EXTM3U\r\n#EXTINF:0,One\r\n../music/Artist/Album/One.mp3\r\n")
-        << QList<int>{0} << false;
+        << QList<int>{0} << false << differs;
     QTest::newRow("last line without end")
-        << "#EXTM3U\r\n" + one.chopped(2) << QList<int>{0} << true;
-    QTest::newRow("blank line after") << "#EXTM3U\r\n" + one + "\r\n" << QList<int>{0} << true;
+        << "#EXTM3U\r\n" + one.chopped(2) << QList<int>{0} << true << yes;
+    QTest::newRow("blank line after") << "#EXTM3U\r\n" + one + "\r\n"
+                                      << QList<int>{0} << true << yes;
     QTest::newRow("empty file, empty playlist")
-        << QByteArray("#EXTM3U\r\n") << QList<int>{} << true;
-    QTest::newRow("empty file, one entry") << QByteArray("#EXTM3U\r\n") << QList<int>{0} << false;
-    QTest::newRow("entries, empty playlist") << "#EXTM3U\r\n" + one << QList<int>{} << false;
+        << QByteArray("#EXTM3U\r\n") << QList<int>{} << true << yes;
+    QTest::newRow("empty file, one entry")
+        << QByteArray("#EXTM3U\r\n") << QList<int>{0} << false << differs;
+    QTest::newRow("entries, empty playlist")
+        << "#EXTM3U\r\n" + one << QList<int>{} << false << extra;
+    QTest::newRow("no file") << QByteArray() << QList<int>{} << false
+                             << QByteArray("Can't open playlist file.");
 }
 
 void TestDevice::identical()
 {
     QFETCH(QByteArray, content);
     QFETCH(QList<int>, entries);
+    QFETCH(QByteArray, logLine);
+    const QString log = mHome->enableLog();
     const QString path = mHome->filePath(QStringLiteral("old.m3u"));
-    writeFile(path, content);
+    if (!content.isNull())
+        writeFile(path, content);
     QTEST(BareDevice().identicalPlaylistAlreadyExists(path, makePlaylist(entries), mTracks),
           "identical");
+    mHome->disableLog();
+    QVERIFY2(readAll(log).contains(logLine), logLine.constData());
 }
 
 void TestDevice::identicalToOwnOutput()

@@ -97,6 +97,7 @@ void TestUsbMSDevice::init()
 {
     mHome = std::make_unique<TestHome>();
     QVERIFY(mHome->isValid());
+    QCOMPARE(QDir::homePath(), mHome->path());
     mRoot = mHome->filePath(QStringLiteral("drive"));
     QVERIFY(QDir().mkpath(mRoot + QStringLiteral("/VARUZ")));
     QVERIFY(QDir().mkpath(mHome->filePath(QStringLiteral("VARUZ"))));
@@ -186,6 +187,7 @@ void TestUsbMSDevice::upload()
 
 void TestUsbMSDevice::uploadExistingDestination()
 {
+    const QString log = mHome->enableLog();
     Track track = localTrack(QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("s.mp3"));
     QVERIFY(writeFile(drive(QStringLiteral("Music/A/B/s.mp3")), "old"));
     mDevice->PrepareForSync();
@@ -196,6 +198,8 @@ void TestUsbMSDevice::uploadExistingDestination()
     QCOMPARE(track.mSizeOnDevice, qint64(3));
     QVERIFY(readAll(drive(QStringLiteral("VARUZ/metadata0.xml")))
                 .contains("path=\"/Music/A/B/s.mp3\""));
+    mHome->disableLog();
+    QVERIFY(readAll(log).contains("Destination file already exists"));
 }
 
 void TestUsbMSDevice::uploadMissingSource()
@@ -218,11 +222,14 @@ void TestUsbMSDevice::uploadFolderFailure()
 {
     // A file where the folder should be: works whoever runs the test.
     QVERIFY(writeFile(drive(QStringLiteral("Music/A")), "not a folder"));
+    const QString log = mHome->enableLog();
     Track track = localTrack(QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("s.mp3"));
     QCOMPARE(mDevice->UploadTrack(track), Device::MakeFolderFailed);
     QVERIFY(!track.mOnRemoteDevice);
     QVERIFY(track.mDeviceId.isEmpty());
     QCOMPARE(readAll(drive(QStringLiteral("Music/A"))), QByteArray("not a folder"));
+    mHome->disableLog();
+    QVERIFY(readAll(log).contains("Error making remote path"));
 }
 
 void TestUsbMSDevice::uploadCopyFailure()
@@ -554,6 +561,7 @@ void TestUsbMSDevice::deleteTrack()
             QVERIFY(QFile::setPermissions(drive(existing), QFileDevice::ReadOwner));
     }
 
+    const QString log = mHome->enableLog();
     TrackCache cache;
     QCOMPARE(cache.openFile(mHome->filePath(QStringLiteral("VARUZ/mcache0"))),
              TrackCache::NewCacheCreated);
@@ -578,6 +586,10 @@ void TestUsbMSDevice::deleteTrack()
             QVERIFY(QFile::exists(drive(existing)));
     }
     cache.close();
+    mHome->disableLog();
+    const QByteArray tag = QTest::currentDataTag();
+    QCOMPARE(readAll(log).contains("Device id names no file inside the drive"),
+             tag.contains("escaping") || tag.contains("link") || tag.contains("empty"));
 }
 
 void TestUsbMSDevice::albumArt()
