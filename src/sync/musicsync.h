@@ -18,6 +18,7 @@ class Device;
 class LocalMusicLibrary;
 class MusicSyncThread;
 class PowerInhibitor;
+class SyncSettings;
 
 // One synchronisation of one phone: works out what to delete and copy, asks
 // the three questions, deletes, copies, writes the playlists and reports each
@@ -112,11 +113,12 @@ private:
     void fail(const QString &aReason);
     void finishRun();
 
-    bool loadConfiguration(QStringList &aPlaylists, QStringList &aPodcasts, int &aPodcastSetting,
-                           bool &aAllMusic);
-    void removeCacheFiles();
-    void scanPlaylists(QStringList aPlaylists, bool aAllMusic);
-    void addPodcasts(QStringList aPodcasts, int aPodcastSetting);
+    // Steps from the configuration to the end; false when the run has
+    // already reported its end (deletion refused).
+    bool runSteps(SyncSettings &aSettings);
+    void removeCacheFiles(const SyncSettings &aSettings);
+    void scanPlaylists(const SyncSettings &aSettings, QStringList aPlaylists, bool aAllMusic);
+    void addPodcasts(const SyncSettings &aSettings, QStringList aPodcasts, int aPodcastSetting);
     void checkSpace();
     void buildDeleteList();
     void deleteTracks();
@@ -134,6 +136,7 @@ private:
     TrackList mTracks;
     TrackList mDrmTracks;
     TrackList mTracksToDelete;
+    QList<int> mDeletePositions;
     MusicSyncThread *mThread;
     std::atomic<int> mPercent{0};
     QString mCurrentText;

@@ -1,0 +1,538 @@
+#include "sync/musicsync.h"
+
+#include "app/guardedregion.h"
+#include "app/logger.h"
+#include "devices/device.h"
+#include "library/localmusiclibrary.h"
+#include "settings/syncsettings.h"
+#include "sync/albumartimage.h"
+#include "sync/musicsyncthread.h"
+#include "sync/powerinhibitor.h"
+
+#include <QFile>
+
+#include <algorithm>
+
+namespace {
+
+bool isFinalState(int aState)
+{
+    return aState >= MusicSync::StateFinished && aState <= MusicSync::StateCancelled;
+}
+
+} // namespace
+
+MusicSync::MusicSync(LocalMusicLibrary *aLibrary, Device *aDevice, QObject *aParent)
+    : QObject(aParent), mDevice(aDevice), mThread(new MusicSyncThread(this)), mLibrary(aLibrary)
+{
+    LogScope scope("MusicSync::MusicSync");
+    quint64 freeBytes = 0;
+    if (mDevice && mDevice->GetFreeStorageSpace(freeBytes) == 0)
+        mFreeSpace = qint64(freeBytes);
+    Logger::instance().value("mFreeSpace", QString::number(mFreeSpace));
+    mConverter.setCancelCheck([this] { return mCancelled.load(); });
+}
+
+MusicSync::~MusicSync()
+{
+    if (mThread->isRunning()) {
+        Cancel();
+        mThread->wait();
+    }
+}
+
+void MusicSync::setPowerInhibitor(std::unique_ptr<PowerInhibitor> aInhibitor)
+{
+    mInhibitor = std::move(aInhibitor);
+}
+
+void MusicSync::setConverterProgram(const QString &aProgram)
+{
+    mConverter.setProgram(aProgram);
+}
+
+QString MusicSync::failureReason() const
+{
+    return mFailureReason;
+}
+
+void MusicSync::StartInNewThread(bool aForceFullResync)
+{
+    LogScope scope("MusicSync::StartInNewThread");
+    mCancelled.store(false);
+    mFinished.store(false);
+    mStarted.store(true);
+    mThread->setForceFullResync(aForceFullResync);
+    mThread->start(QThread::InheritPriority);
+}
+
+bool MusicSync::wait(int aTimeoutMs)
+{
+    if (!mStarted.load())
+        return true;
+    return mThread->wait(aTimeoutMs < 0 ? QDeadlineTimer(QDeadlineTimer::Forever)
+                                        : QDeadlineTimer(aTimeoutMs));
+}
+
+bool MusicSync::isRunning() const
+{
+    return mStarted.load() && !mFinished.load();
+}
+
+void MusicSync::Cancel()
+{
+    LogScope scope("MusicSync::Cancel");
+    mCancelled.store(true);
+    if (mLibrary)
+        mLibrary->setCancelled(true);
+}
+
+bool MusicSync::hasBeenCancelled()
+{
+    LogScope scope("MusicSync::hasBeenCancelled");
+    return mCancelled.load();
+}
+
+void MusicSync::ChangeState(int aState)
+{
+    mState.store(aState);
+    Logger::instance().value("ChangeState", aState);
+    Q_EMIT ProgressUpdate(aState, mPercent.load());
+}
+
+void MusicSync::UpdateProgress(int aTotal, int aDone, const QString &aText)
+{
+    if (aTotal != 0)
+        mPercent.store(int(qint64(aDone) * 100 / aTotal));
+    mCurrentText = aText;
+    Q_EMIT ProgressUpdate(mState.load(), mPercent.load(), aText);
+}
+
+void MusicSync::UpdateProgress(int aState, const QString &aText)
+{
+    if (aState != mState.load())
+        ChangeState(aState);
+    mCurrentText = aText;
+    Q_EMIT ProgressUpdate(aState, mPercent.load(), aText);
+}
+
+void MusicSync::fail(const QString &aReason)
+{
+    Logger::instance().value("Run failed", aReason);
+    mFailureReason = aReason;
+    ChangeState(StateFailed);
+}
+
+int MusicSync::runGuarded(bool aForceFullResync)
+{
+    LogScope scope("MusicSync::runGuarded");
+    mStarted.store(true);
+    mFinished.store(false);
+    mForceFullResync = aForceFullResync;
+    if (mLibrary) {
+        // Re-arm the library's waits, unless a Cancel has already arrived.
+        mLibrary->setCancelled(false);
+        if (mCancelled.load())
+            mLibrary->setCancelled(true);
+    }
+
+    if (!GuardedRegion::run([this] { Start(); }))
+        fail(QStringLiteral("An unexpected error stopped the run"));
+    finishRun();
+    return scope.ret(mState.load());
+}
+
+void MusicSync::finishRun()
+{
+    // A fault skips the releases that Start would have made.
+    if (mCacheOpen) {
+        mCache.close();
+        mCacheOpen = false;
+    }
+    if (mInhibitor)
+        mInhibitor->release();
+    if (!isFinalState(mState.load()))
+        fail(QStringLiteral("The run ended without a final state"));
+    if (mLibrary)
+        mLibrary->setCancelled(false);
+    mFinished.store(true);
+    Q_EMIT runFinished(mState.load());
+}
+
+void MusicSync::Start()
+{
+    LogScope scope("MusicSync::Start");
+    Logger &log = Logger::instance();
+    mDevice->PrepareForSync();
+    if (!mInhibitor)
+        mInhibitor = PowerInhibitor::createDefault();
+    if (!mInhibitor->acquire())
+        log.text("Could not keep the machine awake; the run goes on");
+
+    SyncSettings settings;
+    const int loaded = settings.load();
+    if (loaded != 0 && !hasBeenCancelled()) {
+        log.text("Can't open settings");
+        ChangeState(StateSettingsUnreadable);
+    }
+    mNotCopied.clear();
+    mNotDeleted.clear();
+    mDevice->setPcSoftwareVersion(PcSoftwareVersion);
+
+    bool finalizeOnCancel = true;
+    if (loaded == 0)
+        finalizeOnCancel = runSteps(settings);
+
+    if (finalizeOnCancel && hasBeenCancelled()) {
+        mDevice->FinalizeSync();
+        ChangeState(StateCancelled);
+    }
+    mInhibitor->release();
+}
+
+bool MusicSync::runSteps(SyncSettings &aSettings)
+{
+    Logger &log = Logger::instance();
+    QStringList playlists;
+    QStringList podcasts;
+    int podcastSetting = 0;
+    bool allMusic = false;
+    if (hasBeenCancelled())
+        return true;
+    mDeviceId = mDevice->UniqueDeviceId();
+    log.value("deviceId", mDeviceId);
+    const int config =
+        aSettings.getConfig(mDeviceId, allMusic, podcastSetting, playlists, podcasts);
+    if (config != 0) {
+        log.text("Could not get config");
+        if (config == SyncSettings::DeviceNotConfigured && !hasBeenCancelled())
+            ChangeState(StateNotConfigured);
+        return true;
+    }
+    mAlbumArtEnabled = aSettings.enableArtworkSync(mDeviceId);
+
+    if (!hasBeenCancelled()) {
+        log.text("Preparing to sync");
+        ChangeState(StatePreparing);
+        if (mForceFullResync)
+            removeCacheFiles(aSettings);
+    }
+    if (!hasBeenCancelled())
+        log.text("Phone data copy step: nothing to copy");
+    if (hasBeenCancelled())
+        return true;
+
+    const int opened = mCache.open(mDeviceId);
+    if (opened != 0 && opened != TrackCache::NewCacheCreated) {
+        mCache.clear();
+        fail(QStringLiteral("The track cache could not be opened (error ") +
+             QString::number(opened) + QStringLiteral(")"));
+        return true;
+    }
+    mCacheOpen = true;
+    if (hasBeenCancelled()) {
+        mCache.close();
+        mCacheOpen = false;
+        return true;
+    }
+    const int read = mCache.updateTrackList(mTracks);
+    if (read != 0 && read != TrackCache::EndOfFile)
+        log.value("Reading the track cache stopped early", read);
+
+    scanPlaylists(aSettings, playlists, allMusic);
+    addPodcasts(aSettings, podcasts, podcastSetting);
+    checkSpace();
+
+    if (!hasBeenCancelled()) {
+        if (!mDrmTracks.isEmpty())
+            Q_EMIT DrmTracksFound();
+        log.text("Getting tracks to delete");
+        buildDeleteList();
+        if (!mTracksToDelete.isEmpty()) {
+            Q_EMIT ConfirmDeleteTracks();
+            if (!mDeleteConfirmed.load()) {
+                log.text("Delete cancelled");
+                mCache.close();
+                mCacheOpen = false;
+                mDevice->FinalizeSync();
+                ChangeState(StateCancelled);
+                return false;
+            }
+        }
+    }
+    if (!hasBeenCancelled())
+        updateForcedAlbumArt();
+    if (!hasBeenCancelled()) {
+        log.text("About to delete tracks");
+        deleteTracks();
+    }
+    if (!hasBeenCancelled()) {
+        log.text("About to upload");
+        Upload();
+    }
+
+    mCache.writeIntegrityValue();
+    mCache.close();
+    mCacheOpen = false;
+
+    if (!hasBeenCancelled())
+        writePlaylists();
+    mDevice->FinalizeSync();
+    ChangeState(StateFinished);
+    log.text("Sync done");
+    return true;
+}
+
+void MusicSync::removeCacheFiles(const SyncSettings &aSettings)
+{
+    LogScope scope("MusicSync::removeCacheFiles");
+    QString cacheFile;
+    if (aSettings.getCacheFilename(mDeviceId, cacheFile) != 0 || cacheFile.isEmpty())
+        return;
+    Logger::instance().value("Removing cache", cacheFile);
+    QFile::remove(cacheFile);
+    QFile::remove(cacheFile + QLatin1Char('p'));
+}
+
+void MusicSync::scanPlaylists(const SyncSettings &aSettings, QStringList aPlaylists, bool aAllMusic)
+{
+    LogScope scope("MusicSync::scanPlaylists");
+    Logger &log = Logger::instance();
+    if (aAllMusic) {
+        mLibrary->refreshPlaylists();
+        log.text("Synchronizing to entire library");
+        const QStringList names = mLibrary->playlists();
+        for (const QString &name : names) {
+            if (name.isEmpty())
+                continue;
+            log.value("Adding playlist", name);
+            aPlaylists.append(name);
+        }
+    }
+    const bool convert = aSettings.convertAacToMp3(mDeviceId);
+    for (const QString &name : std::as_const(aPlaylists)) {
+        log.text("Scanning local playlist");
+        log.value("wSyncPlaylistName", name);
+        LocalPlaylist playlist;
+        qint64 size = 0;
+        const int result =
+            mLibrary->getAllTracks(name, mTracks, size, convert, mDrmTracks, playlist);
+        if (result != 0)
+            log.value("Reading the playlist failed", result);
+        playlist.mName = name;
+        mPhonePlaylists.append(playlist);
+    }
+}
+
+void MusicSync::addPodcasts(const SyncSettings &aSettings, QStringList aPodcasts,
+                            int aPodcastSetting)
+{
+    LogScope scope("MusicSync::addPodcasts");
+    Logger &log = Logger::instance();
+    if (aPodcastSetting == 1) {
+        log.text("Synchronizing all podcasts");
+        mLibrary->refreshPodcasts();
+        const QStringList names = mLibrary->podcasts();
+        for (const QString &name : names) {
+            log.value("playlistName", name);
+            aPodcasts.append(name);
+        }
+    }
+    const int episodesToKeep = aSettings.numberOfEpisodesToSync(mDeviceId);
+    QList<LocalPlaylist> podcastPlaylists;
+    TrackList episodes;
+    mLibrary->getPodcasts(aPodcasts, podcastPlaylists, episodes);
+    for (LocalPlaylist &podcast : podcastPlaylists) {
+        std::stable_sort(podcast.mEntries.begin(), podcast.mEntries.end(),
+                         [](const LocalPlaylistEntry &aLeft, const LocalPlaylistEntry &aRight) {
+                             return aLeft.mDateAdded > aRight.mDateAdded;
+                         });
+        if (episodesToKeep > 0 && podcast.mEntries.size() > episodesToKeep)
+            podcast.mEntries.resize(episodesToKeep);
+        for (LocalPlaylistEntry &entry : podcast.mEntries)
+            entry.mTrack = mTracks.addTrack(episodes.at(entry.mTrack));
+        mPhonePlaylists.append(podcast);
+    }
+}
+
+void MusicSync::checkSpace()
+{
+    const qint64 needed = mTracks.totalLocalSizeToSync() - mTracks.totalSizeOnDevice();
+    Logger::instance().value("Space needed", QString::number(needed));
+    if (needed > mFreeSpace && !mForceFullResync && !hasBeenCancelled())
+        Q_EMIT notEnoughSpace(needed - mFreeSpace);
+}
+
+void MusicSync::buildDeleteList()
+{
+    mTracksToDelete.clear();
+    mDeletePositions.clear();
+    for (int i = 0; i < mTracks.count(); ++i) {
+        const Track &track = mTracks.at(i);
+        if (track.mOnRemoteDevice && !track.mOnLocalSyncPlaylist) {
+            mTracksToDelete.append(track);
+            mDeletePositions.append(i);
+        }
+    }
+    Logger::instance().value("Tracks to delete", mTracksToDelete.count());
+}
+
+void MusicSync::deleteTracks()
+{
+    LogScope scope("MusicSync::deleteTracks");
+    for (int i = 0; i < mTracksToDelete.count(); ++i) {
+        if (hasBeenCancelled())
+            break;
+        Track &track = mTracksToDelete.at(i);
+        UpdateProgress(StateDeleting, track.mTrackName);
+        if (mDevice->DeleteTrack(mCache, track) != 0) {
+            Logger::instance().value("Track not deleted", track.mTrackName);
+            mNotDeleted.append(track);
+            continue;
+        }
+        // The run's own record must no longer claim the deleted file.
+        Track &own = mTracks.at(mDeletePositions.at(i));
+        own.mOnRemoteDevice = track.mOnRemoteDevice;
+        own.mInCache = track.mInCache;
+    }
+}
+
+void MusicSync::writePlaylists()
+{
+    LogScope scope("MusicSync::writePlaylists");
+    for (const LocalPlaylist &playlist : std::as_const(mPhonePlaylists)) {
+        if (playlist.mName.isEmpty())
+            continue;
+        UpdateProgress(StateUpdatingPlaylists, playlist.mName);
+        mDevice->createPlaylist(playlist, mTracks, mForceFullResync);
+    }
+    mDevice->removeOldPlaylists();
+}
+
+void MusicSync::updateForcedAlbumArt()
+{
+    SyncSettings settings;
+    if (settings.load() != 0 || !settings.forceArtworkSync(mDeviceId))
+        return;
+    if (!updateAlbumArtForTracksAlreadyOnDevice())
+        return;
+    SyncSettings latest;
+    if (latest.load() != 0)
+        return;
+    latest.setForceArtworkSync(mDeviceId, false);
+    latest.save();
+}
+
+bool MusicSync::updateAlbumArtForTracksAlreadyOnDevice()
+{
+    LogScope scope("MusicSync::updateAlbumArtForTracksAlreadyOnDevice");
+    ChangeState(StateUpdatingAlbumArt);
+    for (int i = 0; i < mTracks.count(); ++i) {
+        const Track &track = mTracks.at(i);
+        if (!track.mOnRemoteDevice || mAlbumsDone.contains(track.mArtistName + track.mAlbumName))
+            continue;
+        UpdateProgress(StateUpdatingAlbumArt,
+                       track.mAlbumName + QStringLiteral(" - ") + track.mArtistName);
+        uploadAlbumArtForTrack(track, true);
+    }
+    return true;
+}
+
+void MusicSync::Upload()
+{
+    LogScope scope("MusicSync::Upload");
+    Logger &log = Logger::instance();
+    log.value("Tracks to copy", mTracks.totalTracksToCopy());
+    for (int i = mTracks.count() - 1; i >= 0; --i) {
+        if (hasBeenCancelled())
+            break;
+        const Track &track = mTracks.at(i);
+        if (!track.mOnLocalSyncPlaylist || track.mOnRemoteDevice)
+            continue;
+        if (!GuardedRegion::run([this, i] { Upload(i); }))
+            log.value("Exception while copying track index", i);
+    }
+}
+
+void MusicSync::Upload(int aPosition)
+{
+    LogScope scope("MusicSync::Upload(int)");
+    Logger &log = Logger::instance();
+    log.value("Checking whether to copy track", aPosition);
+    Track &track = mTracks.at(aPosition);
+    if (!track.mOnLocalSyncPlaylist || track.mOnRemoteDevice)
+        return;
+
+    if (mState.load() != StateCopying)
+        ChangeState(StateCopying);
+    if (track.mTrackName.isNull())
+        log.text("NULL trackName");
+    UpdateProgress(mTracks.totalTracksToCopy(), mCopiedCount, track.mTrackName);
+    log.value("Uploading track index", aPosition);
+
+    if (track.needsConversion()) {
+        log.text("Coverting to MP3");
+        if (!mConverter.convert(track)) {
+            if (hasBeenCancelled()) {
+                log.text("Has been cancelled");
+                return;
+            }
+            ++mCopiedCount;
+            mNotCopied.append(track);
+            mLastError.store(Device::CopyFailed);
+            log.text("Track not copied");
+            log.value("Conversion failed", mConverter.lastError());
+            return;
+        }
+    }
+    if (hasBeenCancelled()) {
+        log.text("Has been cancelled");
+        return;
+    }
+    uploadAlbumArtForTrack(track, false);
+
+    log.text("About to upload track");
+    track.dump();
+    const int result = mDevice->UploadTrack(track);
+    ++mCopiedCount;
+    if (track.needsConversion())
+        QFile::remove(Track::conversionOutputPath());
+    if (result == 0) {
+        const int recorded = mCache.addTrack(track);
+        if (recorded != 0)
+            log.value("Track not recorded in the cache", recorded);
+        log.text("Track copied");
+        return;
+    }
+    mNotCopied.append(track);
+    log.text("Track not copied");
+    log.value("err", result);
+    mLastError.store(result);
+}
+
+void MusicSync::uploadAlbumArtForTrack(const Track &aTrack, bool aForce)
+{
+    if (!GuardedRegion::run([&] { uploadAlbumArtForTrackInt(aTrack, aForce); }))
+        Logger::instance().text("Exception while placing album art");
+}
+
+void MusicSync::uploadAlbumArtForTrackInt(const Track &aTrack, bool aForce)
+{
+    LogScope scope("MusicSync::uploadAlbumArtForTrackInt");
+    Logger &log = Logger::instance();
+    // Nothing would be placed, so the artwork is not even looked up.
+    if (!mAlbumArtEnabled && !aForce)
+        return;
+    const QString albumKey = aTrack.mArtistName + aTrack.mAlbumName;
+    if (mAlbumsDone.contains(albumKey))
+        return;
+    const QString artworkPath = mLibrary->generateArtwork(aTrack);
+    log.value("artworkPath", artworkPath);
+    if (artworkPath.isEmpty())
+        return;
+    const QString imagePath = AlbumArtImage::defaultPath();
+    if (!AlbumArtImage::prepare(artworkPath, imagePath))
+        return;
+    mDevice->uploadAlbumArt(aTrack, imagePath);
+    mAlbumsDone.insert(albumKey);
+}

@@ -1,0 +1,10 @@
+#include "sync/musicsyncthread.h"
+
+#include "sync/musicsync.h"
+
+MusicSyncThread::MusicSyncThread(MusicSync *aSync) : mSync(aSync) {}
+
+void MusicSyncThread::run()
+{
+    mSync->runGuarded(mForceFullResync);
+}
