@@ -26,24 +26,13 @@ QString demangled(const char *aName)
     return result;
 }
 
-// The symbol handler of one capture: the modules of this process as loaded now.
+// The symbol handler. It outlives one capture because reading the debug
+// information of the loaded modules is most of the cost of a lookup; each
+// capture reports the modules again, which keeps those already read.
 class SymbolLookup
 {
 public:
-    SymbolLookup()
-    {
-#if HAVE_LIBDW
-        mDwfl = dwfl_begin(&mCallbacks);
-        if (!mDwfl)
-            return;
-        dwfl_report_begin(mDwfl);
-        const int failed = dwfl_linux_proc_report(mDwfl, getpid());
-        if (dwfl_report_end(mDwfl, nullptr, nullptr) != 0 || failed != 0) {
-            dwfl_end(mDwfl);
-            mDwfl = nullptr;
-        }
-#endif
-    }
+    SymbolLookup() = default;
     ~SymbolLookup()
     {
 #if HAVE_LIBDW
@@ -53,6 +42,24 @@ public:
     }
     SymbolLookup(const SymbolLookup &) = delete;
     SymbolLookup &operator=(const SymbolLookup &) = delete;
+
+    // Takes in the modules loaded now; false when the handler cannot work.
+    bool refresh()
+    {
+#if HAVE_LIBDW
+        if (!mDwfl)
+            mDwfl = dwfl_begin(&mCallbacks);
+        if (!mDwfl)
+            return false;
+        dwfl_report_begin(mDwfl);
+        const int failed = dwfl_linux_proc_report(mDwfl, getpid());
+        if (dwfl_report_end(mDwfl, nullptr, nullptr) != 0 || failed != 0) {
+            dwfl_end(mDwfl);
+            mDwfl = nullptr;
+        }
+#endif
+        return isValid();
+    }
 
     bool isValid() const
     {
@@ -170,8 +177,8 @@ void ExceptionReporter::capture(quint32 aCode, void *const *aAddresses, int aCou
     mFrames.clear();
     if (mMachineType == 0)
         return;
-    const SymbolLookup lookup;
-    if (!lookup.isValid())
+    static SymbolLookup lookup;
+    if (!lookup.refresh())
         return;
     for (int i = 0; i < aCount && mFrames.size() < MaxFrames; ++i) {
         const auto address = reinterpret_cast<quintptr>(aAddresses[i]);
@@ -194,6 +201,12 @@ void ExceptionReporter::captureAndLog(quint32 aCode, void *const *aAddresses, in
                                       bool aFirstIsExact)
 {
     std::lock_guard guard(mLock);
+    // The frames are read only by the log; looking them up costs a tenth of a second.
+    if (!Logger::instance().isOn()) {
+        mExceptionCode = aCode;
+        mFrames.clear();
+        return;
+    }
     capture(aCode, aAddresses, aCount, aFirstIsExact);
     logReport();
 }

@@ -64,6 +64,7 @@ public:
     // Records a capture whose frames are already known.
     void setCapture(quint32 aCode, const QList<ExceptionFrame> &aFrames);
     // Captures and logs in one step, so that captures of two threads do not mix.
+    // With the log off only the code is kept.
     void captureAndLog(quint32 aCode, void *const *aAddresses, int aCount, bool aFirstIsExact);
 
     QString report() const;

@@ -1,6 +1,7 @@
 #include "app/exceptionreporter.h"
 #include "app/guardedregion.h"
 #include "app/logger.h"
+#include "config.h"
 #include "testhome.h"
 
 #include <QFile>
@@ -443,7 +444,9 @@ void TestExceptionReporter::eachFaultIsReportedAndSurvived()
         QCOMPARE(report.mFirstLine, fault.mFirstLine);
         QVERIFY(!report.mFrames.isEmpty());
         QVERIFY(report.mFrames.size() <= ExceptionReporter::MaxFrames);
+#if HAVE_LIBDW
         QVERIFY2(hasFrameInThisFile(report), qPrintable(describe(report)));
+#endif
     }
 }
 
@@ -539,10 +542,11 @@ void TestExceptionReporter::regionsOnOtherThreadsDoNotCatch()
 {
     // A C++ exception on a worker stays that worker's business.
     bool caughtOnWorker = false;
+    bool workerInRegion = true;
     const bool mainResult = GuardedRegion::run([&] {
         std::thread worker([&] {
             try {
-                QVERIFY(!GuardedRegion::isActive());
+                workerInRegion = GuardedRegion::isActive();
                 throwInt();
             } catch (int) {
                 caughtOnWorker = true;
@@ -551,6 +555,7 @@ void TestExceptionReporter::regionsOnOtherThreadsDoNotCatch()
         worker.join();
     });
     QVERIFY(mainResult);
+    QVERIFY(!workerInRegion);
     QVERIFY(caughtOnWorker);
     QVERIFY(reportsIn(mLogPath).isEmpty());
 }
