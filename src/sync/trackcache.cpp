@@ -175,8 +175,9 @@ int TrackCache::openFiles(const QString &aCachePath)
 
     if (mCacheFile.size() == 0) {
         log.text("New cache file");
-        writeHeader();
-        return NewCacheCreated;
+        // A header that failed to reach the disk is no new cache.
+        const int result = writeHeader();
+        return result == 0 ? NewCacheCreated : result;
     }
     return 0;
 }

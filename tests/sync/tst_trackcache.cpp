@@ -143,6 +143,7 @@ private Q_SLOTS:
     void maxRecordsTakesTotalFromHeader();
     void clearKeepsIdentifiers();
     void openThroughSettings();
+    void fullDiskIsReported();
     void randomCorruption();
 
 private:
@@ -580,6 +581,26 @@ void TestTrackCache::openThroughSettings()
     QCOMPARE(readAll(expected), NewCacheBytes);
     QVERIFY(QFile::exists(expected + QLatin1Char('p')));
     QCOMPARE(cache.open(u"phone-1"_qs), 0);
+}
+
+void TestTrackCache::fullDiskIsReported()
+{
+    if (!QFile::exists(u"/dev/full"_qs))
+        QSKIP("needs /dev/full to simulate a full disk");
+    QVERIFY(QFile::link(u"/dev/full"_qs, cachePath()));
+    TrackCache cache;
+    QCOMPARE(cache.openFile(cachePath()), int(TrackCache::WriteFailed));
+    cache.close();
+
+    QVERIFY(QFile::remove(cachePath()));
+    QVERIFY(QFile::remove(idsPath()));
+    QVERIFY(QFile::link(u"/dev/full"_qs, idsPath()));
+    QCOMPARE(cache.openFile(cachePath()), int(TrackCache::NewCacheCreated));
+    Track track = oneRecordTrack();
+    QCOMPARE(cache.addTrack(track), int(TrackCache::WriteFailed));
+    QVERIFY(!track.mInCache);
+    cache.close();
+    QCOMPARE(readAll(cachePath()), NewCacheBytes);
 }
 
 void TestTrackCache::randomCorruption()
