@@ -64,7 +64,6 @@ private Q_SLOTS:
     void nullTextsAreWrittenEmpty();
     void scopeWritesEntryExitAndReturn();
     void reopeningTruncates();
-    void closedLogWritesNothing();
     void linesOfTwoThreadsStayWhole();
     void dumpOfMissingFileHasNoLineEnd();
     void dumpCopiesFileByteForByte();
@@ -209,21 +208,6 @@ void TestLogger::reopeningTruncates()
     QCOMPARE(readAll(path), QByteArray());
     Logger::instance().text("second run");
     QVERIFY(!readAll(path).contains("first run"));
-}
-
-void TestLogger::closedLogWritesNothing()
-{
-    const QString path = mHome->enableLog();
-    Logger &log = Logger::instance();
-    log.text("kept");
-    log.close();
-    QVERIFY(!log.isOn());
-    log.text("dropped");
-    log.value("dropped", 1);
-    log.dumpFile(path);
-    const QByteArray written = readAll(path);
-    QVERIFY(written.endsWith("    kept\r\n"));
-    QVERIFY(!written.contains("dropped"));
 }
 
 void TestLogger::linesOfTwoThreadsStayWhole()
