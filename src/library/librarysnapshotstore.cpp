@@ -41,7 +41,7 @@ HResult LibrarySnapshotStore::load(const QString &aPath,
     if (found != mEntries.cend() && found->mSize == info.size() && found->mModified == modified &&
         found->mChanged == changed) {
         aSnapshot = found->mSnapshot;
-        return ITResult::Ok;
+        return found->mResult;
     }
 
     QFile file(key);
@@ -55,20 +55,28 @@ HResult LibrarySnapshotStore::load(const QString &aPath,
     switch (LibraryXmlParser::parse(file, *snapshot, error)) {
     case LibraryXmlParser::Malformed:
         log.value("Library file is not well-formed (being written?)", error);
-        return ITResult::CallRejected;
+        return remember(key, info.size(), modified, changed, ITResult::CallRejected, nullptr);
     case LibraryXmlParser::NotALibrary:
         log.value("File is not a music library", aPath);
-        return ITResult::ServerExecFailure;
+        return remember(key, info.size(), modified, changed, ITResult::ServerExecFailure, nullptr);
     case LibraryXmlParser::Parsed:
         break;
     }
-    if (mEntries.size() >= MaxEntries && !mEntries.contains(key))
+    aSnapshot = snapshot;
+    return remember(key, info.size(), modified, changed, ITResult::Ok, std::move(snapshot));
+}
+
+HResult LibrarySnapshotStore::remember(const QString &aKey, qint64 aSize, qint64 aModified,
+                                       qint64 aChanged, HResult aResult,
+                                       std::shared_ptr<const LibrarySnapshot> aSnapshot)
+{
+    if (mEntries.size() >= MaxEntries && !mEntries.contains(aKey))
         mEntries.erase(mEntries.begin());
-    Entry &entry = mEntries[key];
-    entry.mSize = info.size();
-    entry.mModified = modified;
-    entry.mChanged = changed;
-    entry.mSnapshot = std::move(snapshot);
-    aSnapshot = entry.mSnapshot;
-    return ITResult::Ok;
+    Entry &entry = mEntries[aKey];
+    entry.mSize = aSize;
+    entry.mModified = aModified;
+    entry.mChanged = aChanged;
+    entry.mResult = aResult;
+    entry.mSnapshot = std::move(aSnapshot);
+    return aResult;
 }

@@ -22,11 +22,16 @@ public:
     int parseCount() const;
 
 private:
+    HResult remember(const QString &aKey, qint64 aSize, qint64 aModified, qint64 aChanged,
+                     HResult aResult, std::shared_ptr<const LibrarySnapshot> aSnapshot);
+
     struct Entry
     {
         qint64 mSize = -1;
         qint64 mModified = 0;
         qint64 mChanged = 0;
+        // A file that failed to parse is not parsed again until it changes.
+        HResult mResult = ITResult::Ok;
         std::shared_ptr<const LibrarySnapshot> mSnapshot;
     };
 

@@ -9,6 +9,8 @@
 #include <QHash>
 #include <QXmlStreamReader>
 
+#include <ctime>
+
 LibraryXmlParser::LibraryXmlParser(QXmlStreamReader &aReader, LibrarySnapshot &aSnapshot)
     : mReader(aReader), mSnapshot(aSnapshot)
 {}
@@ -34,7 +36,77 @@ LibraryXmlParser::Result LibraryXmlParser::parse(QIODevice &aDevice, LibrarySnap
     return Parsed;
 }
 
-bool LibraryXmlParser::nextKey(QString &aKey)
+LibraryXmlParser::Key LibraryXmlParser::keyOf(QStringView aText)
+{
+    static const std::pair<QLatin1String, Key> keys[] = {
+        {QLatin1String("Track ID"), Key::TrackId},
+        {QLatin1String("Name"), Key::Name},
+        {QLatin1String("Artist"), Key::Artist},
+        {QLatin1String("Album"), Key::Album},
+        {QLatin1String("Size"), Key::Size},
+        {QLatin1String("Track Number"), Key::TrackNumber},
+        {QLatin1String("Compilation"), Key::Compilation},
+        {QLatin1String("Podcast"), Key::Podcast},
+        {QLatin1String("Has Video"), Key::Video},
+        {QLatin1String("Movie"), Key::Video},
+        {QLatin1String("TV Show"), Key::Video},
+        {QLatin1String("Music Video"), Key::Video},
+        {QLatin1String("Date Added"), Key::DateAdded},
+        {QLatin1String("Location"), Key::Location},
+        {QLatin1String("Tracks"), Key::Tracks},
+        {QLatin1String("Playlists"), Key::Playlists},
+        {QLatin1String("Music Folder"), Key::MusicFolder},
+        {QLatin1String("Master"), Key::Master},
+        {QLatin1String("Folder"), Key::Folder},
+        {QLatin1String("Music"), Key::Music},
+        {QLatin1String("Podcasts"), Key::Podcasts},
+        {QLatin1String("Distinguished Kind"), Key::DistinguishedKind},
+        {QLatin1String("Smart Info"), Key::Smart},
+        {QLatin1String("Smart Criteria"), Key::Smart},
+        {QLatin1String("Playlist Items"), Key::PlaylistItems},
+    };
+    for (const auto &[text, key] : keys) {
+        if (text.size() == aText.size() && text == aText)
+            return key;
+    }
+    return Key::Unknown;
+}
+
+// Hands the element's text to aUse while it is still in the reader's buffer
+// (no copy), then leaves the reader on the element's end.
+template <typename Use> void LibraryXmlParser::readSimple(Use &&aUse)
+{
+    bool used = false;
+    while (!mReader.atEnd()) {
+        const QXmlStreamReader::TokenType token = mReader.readNext();
+        if (token == QXmlStreamReader::Characters) {
+            if (!used)
+                aUse(mReader.text());
+            used = true;
+        } else if (token == QXmlStreamReader::StartElement) {
+            mReader.skipCurrentElement();
+        } else if (token == QXmlStreamReader::EndElement || token == QXmlStreamReader::Invalid) {
+            break;
+        }
+    }
+    if (!used)
+        aUse(QStringView());
+}
+
+bool LibraryXmlParser::nextKey(Key &aKey)
+{
+    while (mReader.readNextStartElement()) {
+        if (mReader.name() != QLatin1String("key")) {
+            mReader.skipCurrentElement();
+            continue;
+        }
+        readSimple([&aKey](QStringView aText) { aKey = keyOf(aText); });
+        return mReader.readNextStartElement();
+    }
+    return false;
+}
+
+bool LibraryXmlParser::nextKeyText(QString &aKey)
 {
     while (mReader.readNextStartElement()) {
         if (mReader.name() != QLatin1String("key")) {
@@ -45,6 +117,13 @@ bool LibraryXmlParser::nextKey(QString &aKey)
         return mReader.readNextStartElement();
     }
     return false;
+}
+
+qint64 LibraryXmlParser::readInteger()
+{
+    qint64 value = 0;
+    readSimple([&value](QStringView aText) { value = aText.trimmed().toLongLong(); });
+    return value;
 }
 
 bool LibraryXmlParser::readBool()
@@ -60,13 +139,13 @@ bool LibraryXmlParser::readRoot()
         return false;
     if (!mReader.readNextStartElement() || mReader.name() != QLatin1String("dict"))
         return false;
-    QString key;
+    Key key;
     while (nextKey(key)) {
-        if (key == QLatin1String("Tracks") && mReader.name() == QLatin1String("dict"))
+        if (key == Key::Tracks && mReader.name() == QLatin1String("dict"))
             readTracks();
-        else if (key == QLatin1String("Playlists") && mReader.name() == QLatin1String("array"))
+        else if (key == Key::Playlists && mReader.name() == QLatin1String("array"))
             readPlaylists();
-        else if (key == QLatin1String("Music Folder"))
+        else if (key == Key::MusicFolder)
             mSnapshot.mMusicFolder = LibrarySnapshot::decodeFileUrl(mReader.readElementText());
         else
             mReader.skipCurrentElement();
@@ -78,13 +157,13 @@ void LibraryXmlParser::readTracks()
 {
     mSawTracks = true;
     QString key;
-    while (nextKey(key)) {
+    while (nextKeyText(key)) {
         if (mReader.name() != QLatin1String("dict")) {
             mReader.skipCurrentElement();
             continue;
         }
         LibrarySnapshot::TrackRecord track;
-        qint64 id = key.toLongLong();
+        const qint64 id = key.toLongLong();
         readTrack(track);
         mTrackIndex.insert(id, mSnapshot.addTrack(track));
     }
@@ -92,32 +171,42 @@ void LibraryXmlParser::readTracks()
 
 void LibraryXmlParser::readTrack(LibrarySnapshot::TrackRecord &aTrack)
 {
-    QString key;
+    Key key;
     while (nextKey(key)) {
-        if (key == QLatin1String("Name")) {
+        switch (key) {
+        case Key::Name:
             aTrack.mName = mReader.readElementText();
-        } else if (key == QLatin1String("Artist")) {
+            break;
+        case Key::Artist:
             aTrack.mArtist = mReader.readElementText();
-        } else if (key == QLatin1String("Album")) {
+            break;
+        case Key::Album:
             aTrack.mAlbum = mReader.readElementText();
-        } else if (key == QLatin1String("Size")) {
-            aTrack.mSize = mReader.readElementText().toLongLong();
-        } else if (key == QLatin1String("Track Number")) {
-            aTrack.mTrackNumber = mReader.readElementText().toInt();
-        } else if (key == QLatin1String("Compilation")) {
+            break;
+        case Key::Size:
+            aTrack.mSize = readInteger();
+            break;
+        case Key::TrackNumber:
+            aTrack.mTrackNumber = qint32(readInteger());
+            break;
+        case Key::Compilation:
             aTrack.mCompilation = readBool();
-        } else if (key == QLatin1String("Podcast")) {
+            break;
+        case Key::Podcast:
             aTrack.mPodcast = readBool();
-        } else if (key == QLatin1String("Has Video") || key == QLatin1String("Movie") ||
-                   key == QLatin1String("TV Show") || key == QLatin1String("Music Video")) {
+            break;
+        case Key::Video:
             aTrack.mVideo |= readBool();
-        } else if (key == QLatin1String("Date Added")) {
-            aTrack.mDateAdded = LibrarySnapshot::toComDate(
-                QDateTime::fromString(mReader.readElementText(), Qt::ISODate));
-        } else if (key == QLatin1String("Location")) {
+            break;
+        case Key::DateAdded:
+            readSimple([&aTrack](QStringView aText) { aTrack.mDateAdded = comDateFromIso(aText); });
+            break;
+        case Key::Location:
             aTrack.mPath = LibrarySnapshot::decodeFileUrl(mReader.readElementText());
-        } else {
+            break;
+        default:
             mReader.skipCurrentElement();
+            break;
         }
     }
 }
@@ -161,28 +250,41 @@ void LibraryXmlParser::readPlaylist()
     LibrarySnapshot::PlaylistRecord playlist;
     bool master = false, folder = false, music = false, podcasts = false;
     qint32 distinguished = 0;
-    QString key;
+    Key key;
     while (nextKey(key)) {
-        if (key == QLatin1String("Name")) {
+        switch (key) {
+        case Key::Name:
             playlist.mName = mReader.readElementText();
-        } else if (key == QLatin1String("Master")) {
+            break;
+        case Key::Master:
             master = readBool();
-        } else if (key == QLatin1String("Folder")) {
+            break;
+        case Key::Folder:
             folder = readBool();
-        } else if (key == QLatin1String("Music")) {
+            break;
+        case Key::Music:
             music = readBool();
-        } else if (key == QLatin1String("Podcasts")) {
+            break;
+        case Key::Podcasts:
             podcasts = readBool();
-        } else if (key == QLatin1String("Distinguished Kind")) {
-            distinguished = mReader.readElementText().toInt();
-        } else if (key == QLatin1String("Smart Info") || key == QLatin1String("Smart Criteria")) {
+            break;
+        case Key::DistinguishedKind:
+            distinguished = qint32(readInteger());
+            break;
+        case Key::Smart:
             playlist.mSmart = true;
             mReader.skipCurrentElement();
-        } else if (key == QLatin1String("Playlist Items") &&
-                   mReader.name() == QLatin1String("array")) {
-            playlist.mTracks = readPlaylistItems();
-        } else {
+            break;
+        case Key::PlaylistItems:
+            if (mReader.name() == QLatin1String("array")) {
+                playlist.mTracks = readPlaylistItems();
+                break;
+            }
             mReader.skipCurrentElement();
+            break;
+        default:
+            mReader.skipCurrentElement();
+            break;
         }
     }
     playlist.mKind = master ? ITPlaylist::KindLibrary : ITPlaylist::KindUser;
@@ -207,21 +309,50 @@ void LibraryXmlParser::readPlaylist()
 QList<qint32> LibraryXmlParser::readPlaylistItems()
 {
     QList<qint32> tracks;
-    QString key;
+    Key key;
     while (mReader.readNextStartElement()) {
         if (mReader.name() != QLatin1String("dict")) {
             mReader.skipCurrentElement();
             continue;
         }
         while (nextKey(key)) {
-            if (key == QLatin1String("Track ID")) {
-                const auto found = mTrackIndex.constFind(mReader.readElementText().toLongLong());
-                if (found != mTrackIndex.cend())
-                    tracks.append(found.value());
-            } else {
+            if (key != Key::TrackId) {
                 mReader.skipCurrentElement();
+                continue;
             }
+            const auto found = mTrackIndex.constFind(readInteger());
+            if (found != mTrackIndex.cend())
+                tracks.append(found.value());
         }
     }
     return tracks;
+}
+
+double LibraryXmlParser::comDateFromIso(QStringView aText)
+{
+    const auto number = [aText](qsizetype aFrom, qsizetype aLength) {
+        int value = 0;
+        for (qsizetype i = aFrom; i < aFrom + aLength; ++i) {
+            const char16_t c = aText[i].unicode();
+            if (c < u'0' || c > u'9')
+                return -1;
+            value = value * 10 + (c - u'0');
+        }
+        return value;
+    };
+    // The common "YYYY-MM-DDTHH:MM:SSZ" without the cost of a general date parser.
+    if (aText.size() == 20 && aText[4] == u'-' && aText[7] == u'-' && aText[10] == u'T' &&
+        aText[13] == u':' && aText[16] == u':' && aText[19] == u'Z') {
+        const QDate date(number(0, 4), number(5, 2), number(8, 2));
+        const int hour = number(11, 2), minute = number(14, 2), second = number(17, 2);
+        if (date.isValid() && hour >= 0 && hour < 24 && minute >= 0 && minute < 60 && second >= 0 &&
+            second < 61) {
+            const qint64 days = date.toJulianDay() - QDate(1970, 1, 1).toJulianDay();
+            const time_t utc = time_t(days * 86400 + hour * 3600 + minute * 60 + second);
+            struct tm local;
+            const long offset = localtime_r(&utc, &local) ? local.tm_gmtoff : 0;
+            return double(qint64(utc) + offset) / 86400.0 + 25569.0;
+        }
+    }
+    return LibrarySnapshot::toComDate(QDateTime::fromString(aText.toString(), Qt::ISODate));
 }

@@ -3,6 +3,7 @@
 #include "library/librarysnapshot.h"
 
 #include <QHash>
+#include <QStringView>
 
 class QIODevice;
 class QXmlStreamReader;
@@ -19,8 +20,36 @@ public:
     };
 
     static Result parse(QIODevice &aDevice, LibrarySnapshot &aSnapshot, QString &aError);
+    // Days since 30 December 1899 in local time, from "2011-01-15T22:20:29Z".
+    static double comDateFromIso(QStringView aText);
 
 private:
+    enum class Key
+    {
+        Unknown,
+        Tracks,
+        Playlists,
+        MusicFolder,
+        TrackId,
+        Name,
+        Artist,
+        Album,
+        Size,
+        TrackNumber,
+        Compilation,
+        Podcast,
+        Video,
+        DateAdded,
+        Location,
+        Master,
+        Folder,
+        Music,
+        Podcasts,
+        DistinguishedKind,
+        Smart,
+        PlaylistItems
+    };
+
     explicit LibraryXmlParser(QXmlStreamReader &aReader, LibrarySnapshot &aSnapshot);
     bool readRoot();
     void readTracks();
@@ -28,8 +57,12 @@ private:
     void readPlaylists();
     void readPlaylist();
     QList<qint32> readPlaylistItems();
-    bool nextKey(QString &aKey);
+    bool nextKey(Key &aKey);
+    bool nextKeyText(QString &aKey);
+    template <typename Use> void readSimple(Use &&aUse);
+    qint64 readInteger();
     bool readBool();
+    static Key keyOf(QStringView aText);
 
     QXmlStreamReader &mReader;
     LibrarySnapshot &mSnapshot;

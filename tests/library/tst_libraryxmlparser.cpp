@@ -21,6 +21,8 @@ private Q_SLOTS:
     void decodeFileUrl_data();
     void decodeFileUrl();
     void comDate();
+    void comDateFromIso_data();
+    void comDateFromIso();
     void brokenFiles_data();
     void brokenFiles();
     void kindsAndSpecialKinds();
@@ -122,6 +124,34 @@ void TestLibraryXmlParser::comDate()
     const QDateTime noon(QDate(2011, 1, 15), QTime(12, 0), Qt::UTC);
     QCOMPARE(LibrarySnapshot::toComDate(noon), 40558.5);
     QCOMPARE(LibrarySnapshot::toComDate(QDateTime()), 0.0);
+    QCOMPARE(LibraryXmlParser::comDateFromIso(u"2011-13-15T22:20:29Z"), 0.0);
+    QCOMPARE(LibraryXmlParser::comDateFromIso(u"yesterday"), 0.0);
+}
+
+void TestLibraryXmlParser::comDateFromIso_data()
+{
+    QTest::addColumn<QByteArray>("zone");
+    QTest::addColumn<QString>("text");
+    for (const char *zone : {"UTC", "Europe/Berlin", "America/New_York", "Asia/Kolkata"}) {
+        for (const char *text :
+             {"2011-01-15T22:20:29Z", "2011-07-15T23:59:59Z", "2014-03-30T01:30:00Z",
+              "1999-12-31T00:00:00Z", "2011-07-15T20:00:00+02:00"})
+            QTest::addRow("%s %s", zone, text) << QByteArray(zone) << QString::fromLatin1(text);
+    }
+}
+
+void TestLibraryXmlParser::comDateFromIso()
+{
+    QFETCH(QByteArray, zone);
+    QFETCH(QString, text);
+    qputenv("TZ", zone);
+    tzset();
+    const double expected = LibrarySnapshot::toComDate(QDateTime::fromString(text, Qt::ISODate));
+    const double actual = LibraryXmlParser::comDateFromIso(text);
+    qputenv("TZ", "UTC");
+    tzset();
+    QCOMPARE(actual, expected);
+    QVERIFY(actual > 36000);
 }
 
 void TestLibraryXmlParser::brokenFiles_data()
@@ -298,8 +328,12 @@ void TestLibraryXmlParser::storeAnswersForMissingAndBusyFiles()
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write("<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>Tracks</key><dict>");
     file.close();
+    const int parses = store.parseCount();
     QCOMPARE(store.load(path, snapshot), ITResult::CallRejected);
     QVERIFY(!snapshot);
+    // Waiting on an unchanged broken file does not parse it again.
+    QCOMPARE(store.load(path, snapshot), ITResult::CallRejected);
+    QCOMPARE(store.parseCount(), parses + 1);
 
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write("<html/>");
