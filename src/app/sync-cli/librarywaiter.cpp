@@ -1,0 +1,52 @@
+#include "librarywaiter.h"
+
+#include "interrupts.h"
+#include "library/librarysnapshotstore.h"
+#include "library/xmlitunesappfactory.h"
+#include "syncclioptions.h"
+
+#include <QDeadlineTimer>
+#include <QFileInfo>
+#include <QThread>
+
+namespace {
+constexpr int PollMs = 100;
+}
+
+QString LibraryWaiter::libraryFile(const QString &aOverride)
+{
+    return aOverride.isEmpty() ? XmlITunesAppFactory::configuredLibraryFile()
+                               : QFileInfo(aOverride).absoluteFilePath();
+}
+
+int LibraryWaiter::waitUntilReadable(const QString &aPath, int aSeconds, QString &aMessage)
+{
+    aMessage.clear();
+    if (!QFileInfo(aPath).isFile()) {
+        aMessage = QStringLiteral("library file not found: %1").arg(aPath);
+        return ExitCode::NoInput;
+    }
+    const QDeadlineTimer deadline(qint64(aSeconds) * 1000);
+    for (;;) {
+        std::shared_ptr<const LibrarySnapshot> snapshot;
+        if (!ITResult::failed(LibrarySnapshotStore::instance().load(aPath, snapshot)))
+            return 0;
+        if (!QFileInfo(aPath).isFile()) {
+            aMessage = QStringLiteral("library file not found: %1").arg(aPath);
+            return ExitCode::NoInput;
+        }
+        if (Interrupts::raised()) {
+            aMessage = QStringLiteral("interrupted while waiting for the library");
+            return ExitCode::Interrupted;
+        }
+        if (deadline.hasExpired()) {
+            aMessage = QStringLiteral("the library file %1 is still busy (unreadable, or not a "
+                                      "complete library file) after %2 seconds; try again "
+                                      "later or give a longer --wait")
+                           .arg(aPath)
+                           .arg(aSeconds);
+            return ExitCode::TemporaryFailure;
+        }
+        QThread::msleep(PollMs);
+    }
+}

@@ -1,0 +1,170 @@
+// mobrelay-sync: the synchronisation engine without a window, for scripts,
+// headless machines and end-to-end tests. A folder stands in for a phone
+// mounted as a USB drive.
+#include "app/logger.h"
+#include "devices/usbmsdevice.h"
+#include "interrupts.h"
+#include "library/localmusiclibrary.h"
+#include "library/xmlitunesappfactory.h"
+#include "librarybusywatch.h"
+#include "librarywaiter.h"
+#include "phoneconfigurator.h"
+#include "phonefolder.h"
+#include "syncclioptions.h"
+#include "syncrunner.h"
+
+#include <QCoreApplication>
+
+#include <cstdio>
+
+namespace {
+
+void print(FILE *aStream, const QString &aText)
+{
+    std::fputs(aText.toUtf8().constData(), aStream);
+    std::fflush(aStream);
+}
+
+void error(const QString &aMessage)
+{
+    print(stderr, QStringLiteral("mobrelay-sync: ") + aMessage + QLatin1Char('\n'));
+}
+
+int readyLibrary(const SyncCliOptions &aOptions, int aWaitSeconds, QString &aPath)
+{
+    aPath = LibraryWaiter::libraryFile(aOptions.mLibraryFile);
+    QString message;
+    const int result = LibraryWaiter::waitUntilReadable(aPath, aWaitSeconds, message);
+    if (result != 0)
+        error(message);
+    return result;
+}
+
+int listPlaylists(const SyncCliOptions &aOptions)
+{
+    QString path;
+    if (const int result = readyLibrary(aOptions, aOptions.mWaitSeconds, path))
+        return result;
+    LocalMusicLibrary library(std::make_shared<XmlITunesAppFactory>(path));
+    QStringList playlists;
+    QStringList podcasts;
+    bool timedOut = false;
+    {
+        LibraryBusyWatch watch(library, aOptions.mWaitSeconds, {});
+        library.refreshPlaylists();
+        playlists = library.playlists();
+        library.refreshPodcasts();
+        podcasts = library.podcasts();
+        timedOut = watch.timedOut();
+    }
+    if (timedOut) {
+        error(QStringLiteral("the library stayed busy for more than %1 seconds")
+                  .arg(aOptions.mWaitSeconds));
+        return ExitCode::TemporaryFailure;
+    }
+    QString text;
+    for (const QString &name : std::as_const(playlists)) {
+        if (!name.isEmpty())
+            text += name + QLatin1Char('\n');
+    }
+    for (const QString &name : std::as_const(podcasts))
+        text += QStringLiteral("podcast: ") + name + QLatin1Char('\n');
+    print(stdout, text);
+    return ExitCode::Success;
+}
+
+// Names that the library does not have are most likely typing errors.
+void warnAboutUnknownNames(const SyncCliOptions &aOptions)
+{
+    const QStringList &playlists = aOptions.mPlaylists.mNames;
+    const QStringList &podcasts = aOptions.mPodcasts.mNames;
+    if (playlists.isEmpty() && podcasts.isEmpty())
+        return;
+    const QString path = LibraryWaiter::libraryFile(aOptions.mLibraryFile);
+    QString message;
+    if (LibraryWaiter::waitUntilReadable(path, 0, message) != 0) {
+        error(QStringLiteral("names not checked: ") + message);
+        return;
+    }
+    LocalMusicLibrary library(std::make_shared<XmlITunesAppFactory>(path));
+    LibraryBusyWatch watch(library, 0, {});
+    library.refreshPlaylists();
+    const QStringList knownPlaylists = library.playlists();
+    library.refreshPodcasts();
+    const QStringList knownPodcasts = library.podcasts();
+    for (const QString &name : playlists) {
+        if (!knownPlaylists.contains(name))
+            error(QStringLiteral("warning: the library has no playlist named '%1'").arg(name));
+    }
+    for (const QString &name : podcasts) {
+        if (!knownPodcasts.contains(name))
+            error(QStringLiteral("warning: the library has no podcast named '%1'").arg(name));
+    }
+}
+
+int configure(const SyncCliOptions &aOptions)
+{
+    PhoneFolder phone(aOptions.mPhoneFolder);
+    if (!phone.create()) {
+        error(QStringLiteral("cannot create the phone folder %1").arg(phone.path()));
+        return ExitCode::CannotCreate;
+    }
+    warnAboutUnknownNames(aOptions);
+    QString message;
+    const int result = PhoneConfigurator::configure(phone.device(), aOptions, message);
+    if (result != 0) {
+        error(message);
+        return result;
+    }
+    print(stdout, QStringLiteral("configured the phone at %1\n").arg(phone.path()) +
+                      PhoneConfigurator::describe(phone.device().UniqueDeviceId()));
+    return ExitCode::Success;
+}
+
+int synchronise(const SyncCliOptions &aOptions)
+{
+    QString path;
+    if (const int result = readyLibrary(aOptions, aOptions.mWaitSeconds, path))
+        return result;
+    PhoneFolder phone(aOptions.mPhoneFolder, aOptions.mFreeSpace);
+    if (!phone.exists()) {
+        error(QStringLiteral("there is no phone folder at %1").arg(phone.path()));
+        return ExitCode::NoInput;
+    }
+    LocalMusicLibrary library(std::make_shared<XmlITunesAppFactory>(path));
+    SyncRunner runner(library, phone.device(), aOptions);
+    return runner.run();
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("mobrelay-sync"));
+    Interrupts::install();
+    Logger::instance().text("mobrelay-sync started");
+
+    SyncCliOptions options;
+    QString message;
+    if (!options.parse(QCoreApplication::arguments().mid(1), message)) {
+        error(message);
+        print(stderr, SyncCliOptions::usage());
+        return ExitCode::Usage;
+    }
+    switch (options.mCommand) {
+    case SyncCliOptions::Command::Help:
+        print(stdout, SyncCliOptions::usage());
+        return ExitCode::Success;
+    case SyncCliOptions::Command::Playlists:
+        return listPlaylists(options);
+    case SyncCliOptions::Command::Configure:
+        return configure(options);
+    case SyncCliOptions::Command::Sync:
+        return synchronise(options);
+    case SyncCliOptions::Command::None:
+        break;
+    }
+    print(stderr, SyncCliOptions::usage());
+    return ExitCode::Usage;
+}
