@@ -51,11 +51,15 @@ bool LocalMusicLibrary::shouldRetry(HResult &aResult, int &aRetryCounter)
 {
     Logger &log = Logger::instance();
     if (!ITResult::failed(aResult)) {
-        Q_EMIT iTunesOkay();
+        // Only the change back to answering is news: a run makes hundreds of
+        // thousands of calls, and each signal would be queued to the window.
+        if (mOkayPending.exchange(false))
+            Q_EMIT iTunesOkay();
         return false;
     }
     log.value("*** Retrying, error", aResult);
     if (ITResult::isBusy(aResult)) {
+        mOkayPending.store(true);
         Q_EMIT iTunesFailure();
         log.text("Expected iTunes not responding error - always retry...");
     } else {
@@ -663,23 +667,23 @@ QString LocalMusicLibrary::generateArtwork(const Track &aTrack)
                 log.value("Non-supported artwork type found type:", format);
                 continue;
             }
-            QLatin1String name;
+            QLatin1String pictureName;
             switch (format) {
             case ITArtwork::FormatJpeg:
-                name = QLatin1String("temp_art.jpg");
+                pictureName = QLatin1String("temp_art.jpg");
                 break;
             case ITArtwork::FormatPng:
-                name = QLatin1String("temp_art.png");
+                pictureName = QLatin1String("temp_art.png");
                 break;
             case ITArtwork::FormatBmp:
-                name = QLatin1String("temp_art.bmp");
+                pictureName = QLatin1String("temp_art.bmp");
                 break;
             default:
                 log.text("Unknown format");
                 log.value("Non-supported artwork type found type:", format);
                 continue;
             }
-            fileName = folderPath + QLatin1Char('/') + name;
+            fileName = folderPath + QLatin1Char('/') + pictureName;
             saved = true;
             QDir().mkpath(folderPath);
             if (ITResult::failed(

@@ -97,5 +97,6 @@ private:
 
     std::shared_ptr<ITunesAppFactory> mFactory;
     std::atomic<bool> mCancelled{false};
+    std::atomic<bool> mOkayPending{true};
     int mRetryPauseMs = DefaultRetryPauseMs;
 };

@@ -140,6 +140,20 @@ void TestLocalMusicLibrary::busyThenAnswering()
     mLibrary->initialise();
     QCOMPARE(complete.count(), 1);
     QCOMPARE(mFactory->faults().calls(u"CreateApp"_qs), 31);
+
+    // Okay is told once per return to service, not once per call.
+    TrackList tracks, drm;
+    LocalPlaylist playlist;
+    qint64 size = 0;
+    QCOMPARE(mLibrary->getAllTracks(u"Mix"_qs, tracks, size, false, drm, playlist), 0);
+    QCOMPARE(okays.count(), 1);
+    mFactory->faults().fail(u"Track.Size"_qs, ITResult::ServerExecFailure, 2, u"Song B"_qs);
+    TrackList fresh;
+    QCOMPARE(mLibrary->getAllTracks(u"Mix"_qs, fresh, size, false, drm, playlist), 0);
+    QCOMPARE(failures.count(), 32);
+    QCOMPARE(okays.count(), 2);
+    QCOMPARE(fresh.at(1).mTrackName, u"Song B"_qs);
+    QCOMPARE(fresh.at(1).mLocalFileSize, 2000);
 }
 
 void TestLocalMusicLibrary::unexpectedErrorsAreTriedNineTimes_data()
