@@ -26,10 +26,10 @@ bool copyData(QFile &aFrom, QFile &aTo)
 }
 } // namespace
 
-bool SafeFileCopy::copy(const QString &aSource, const QString &aDestination)
+bool SafeFileCopy::copy(const QString &aSource, const QString &aDestination, bool aReplace)
 {
     Logger &log = Logger::instance();
-    if (QFileInfo::exists(aDestination)) {
+    if (!aReplace && QFileInfo::exists(aDestination)) {
         log.value("Copy destination already exists", aDestination);
         return false;
     }
@@ -47,7 +47,10 @@ bool SafeFileCopy::copy(const QString &aSource, const QString &aDestination)
     }
     bool ok = copyData(source, target) && target.flush() && ::fsync(target.handle()) == 0;
     target.close();
-    ok = ok && target.error() == QFileDevice::NoError && target.rename(aDestination);
+    ok = ok && target.error() == QFileDevice::NoError;
+    if (ok && aReplace && QFileInfo::exists(aDestination))
+        ok = QFile::remove(aDestination);
+    ok = ok && target.rename(aDestination);
     if (!ok) {
         log.value("Copy failed", aDestination);
         log.value("error", target.errorString());

@@ -11,6 +11,7 @@ class SafeFileCopy
 public:
     static inline const QString TemporaryName = QStringLiteral(".mobrelay-copy.part");
 
-    // Fails when the destination exists; callers remove it first to replace it.
-    static bool copy(const QString &aSource, const QString &aDestination);
+    // Without aReplace an existing destination makes the copy fail; with it the
+    // old file is replaced only once the new copy is complete.
+    static bool copy(const QString &aSource, const QString &aDestination, bool aReplace = false);
 };

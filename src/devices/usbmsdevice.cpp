@@ -370,8 +370,8 @@ void UsbMSDevice::CopyFileToDevice(const QString &aLocalPath, const QString &aDe
         return;
     }
     QDir().mkpath(QFileInfo(destination).path());
-    if (aOverwrite)
-        QFile::remove(destination);
-    if (!QFileInfo::exists(destination) && !SafeFileCopy::copy(aLocalPath, destination))
+    // The old file goes only once its replacement is complete.
+    if ((aOverwrite || !QFileInfo::exists(destination)) &&
+        !SafeFileCopy::copy(aLocalPath, destination, aOverwrite))
         log.text("Copying the file failed");
 }

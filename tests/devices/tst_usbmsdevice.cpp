@@ -260,6 +260,8 @@ void TestUsbMSDevice::safeCopy()
     QVERIFY(!SafeFileCopy::copy(mHome->filePath(QStringLiteral("none")),
                                 folder + QStringLiteral("/none")));
     QVERIFY(!SafeFileCopy::copy(source, folder + QStringLiteral("/no/such/folder")));
+    QVERIFY(SafeFileCopy::copy(source, folder + QStringLiteral("/big.bin"), true));
+    QCOMPARE(readAll(folder + QStringLiteral("/big.bin")), QByteArray("new"));
     QCOMPARE(filesBelow(folder), QStringList{QStringLiteral("big.bin")});
 }
 
@@ -627,6 +629,10 @@ void TestUsbMSDevice::copyFileToDevice()
     mDevice->CopyFileToDevice(local, QStringLiteral("VARUZ/messages.xml"), false);
     QCOMPARE(readAll(drive(QStringLiteral("VARUZ/messages.xml"))), QByteArray("first"));
     mDevice->CopyFileToDevice(local, QStringLiteral("/VARUZ/messages.xml"), true);
+    QCOMPARE(readAll(drive(QStringLiteral("VARUZ/messages.xml"))), QByteArray("second"));
+    // A replacement that cannot be read leaves the old file in place.
+    mDevice->CopyFileToDevice(mHome->filePath(QStringLiteral("none")),
+                              QStringLiteral("VARUZ/messages.xml"), true);
     QCOMPARE(readAll(drive(QStringLiteral("VARUZ/messages.xml"))), QByteArray("second"));
 
     mDevice->CopyFileToDevice(local, QStringLiteral("DCIM/Backup/img:1?.jpg"), false);
