@@ -449,8 +449,14 @@ void MusicSync::Upload()
         const Track &track = mTracks.at(i);
         if (!track.mOnLocalSyncPlaylist || track.mOnRemoteDevice)
             continue;
-        if (!GuardedRegion::run([this, i] { Upload(i); }))
-            log.value("Exception while copying track index", i);
+        if (GuardedRegion::run([this, i] { Upload(i); }))
+            continue;
+        log.value("Exception while copying track index", i);
+        // A track abandoned half way must not pass for copied.
+        if (!mTracks.at(i).mOnRemoteDevice) {
+            mNotCopied.append(mTracks.at(i));
+            mLastError.store(Device::CopyFailed);
+        }
     }
 }
 
