@@ -195,7 +195,7 @@ int UsbMSDevice::UploadTrack(Track &aTrack)
 
     const QString destination = folder + QLatin1Char('/') + fileName;
     bool uploaded = false;
-    if (QFileInfo::exists(destination)) {
+    if (QFileInfo(destination).isFile()) {
         log.text("Destination file already exists");
         uploaded = true;
     } else if (folderMade && sourceExists) {

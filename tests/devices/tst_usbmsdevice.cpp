@@ -60,6 +60,7 @@ private Q_SLOTS:
     void upload();
     void uploadFaults_data();
     void uploadFaults();
+    void uploadWithoutLocation();
     void safeCopy();
     void metadataRuns();
     void metadataWithoutDataFolder();
@@ -236,6 +237,21 @@ void TestUsbMSDevice::uploadFaults()
         QCOMPARE(readAll(destination), marked ? onPhone : QByteArray("<missing>"));
     mHome->disableLog();
     QVERIFY2(readAll(log).contains(logLine), logLine.constData());
+}
+
+void TestUsbMSDevice::uploadWithoutLocation()
+{
+    // A stream or a track whose file name names a folder on the phone.
+    Track track = localTrack(QStringLiteral("A"), QStringLiteral("B"), QString(), QByteArray());
+    track.mPath.clear();
+    QVERIFY(QDir().mkpath(drive(QStringLiteral("Music/A/B/s.mp3"))));
+    QCOMPARE(mDevice->UploadTrack(track), 0);
+    QVERIFY(!track.mOnRemoteDevice);
+    QVERIFY(track.mDeviceId.isEmpty());
+    track = localTrack(QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("s.mp3"));
+    QCOMPARE(mDevice->UploadTrack(track), Device::CopyFailed);
+    QVERIFY(!track.mOnRemoteDevice);
+    QVERIFY(QFileInfo(drive(QStringLiteral("Music/A/B/s.mp3"))).isDir());
 }
 
 void TestUsbMSDevice::safeCopy()
