@@ -28,7 +28,9 @@ int TrackList::addTrack(const Track &aTrack)
     const int position = found.value();
     Track &existing = at(position);
     log.text("Track already exists");
-    if (!QFileInfo::exists(existing.mPath)) {
+    // Replacing a path by the same path changes nothing, so the file system is
+    // asked only when the answer matters (or the log wants to tell).
+    if ((existing.mPath != aTrack.mPath || log.isOn()) && !QFileInfo::exists(existing.mPath)) {
         log.value("Current file doesn't exist:", existing.mPath);
         log.value("Replacing with new path:", aTrack.mPath);
         existing.mPath = aTrack.mPath;
