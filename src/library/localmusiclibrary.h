@@ -23,8 +23,7 @@ class TrackList;
 // The program's gateway to the music library. Every call into the library goes
 // through one retry rule: a busy library is waited for without limit, other
 // failures are tried nine times.
-// Cancellation: setCancelled(true), from any thread, ends every wait at once and
-// the waiting operation fails as if the library had given up; setCancelled(false) re-arms.
+// Cancellation: setCancelled(true) from any thread ends every wait; the operation then fails.
 class LocalMusicLibrary : public QObject
 {
     Q_OBJECT
