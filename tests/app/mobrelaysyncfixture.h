@@ -29,8 +29,9 @@ struct LibraryTrack
     QString mArtist;
     QString mAlbum;
     int mNumber = 0;
-    QString mFormat; // "mp3", "m4a" or "bin" (random bytes with an .mp3 name)
-    QString mCover;  // colour of an embedded cover, empty for none
+    // "mp3", "m4a", or "bin" / "junk" (made-up bytes with an .mp3 / .m4a name)
+    QString mFormat;
+    QString mCover; // colour of an embedded cover, empty for none
     bool mPodcast = false;
     QString mDateAdded;
     qint64 mBytes = 0; // size of a "bin" track
@@ -120,13 +121,21 @@ inline bool ffmpeg(const QStringList &aArguments)
 
 inline bool makeAudio(LibraryTrack &aTrack, const QString &aFolder, int aIndex)
 {
-    const QString ext = aTrack.mFormat == u"m4a"_qs ? u"m4a"_qs : u"mp3"_qs;
+    const bool aac = aTrack.mFormat == u"m4a"_qs || aTrack.mFormat == u"junk"_qs;
+    const QString ext = aac ? u"m4a"_qs : u"mp3"_qs;
     const QString dir =
         aFolder + QLatin1Char('/') + aTrack.mArtist + QLatin1Char('/') + aTrack.mAlbum;
     QDir().mkpath(dir);
     aTrack.mPath = u"%1/%2 %3.%4"_qs.arg(dir)
                        .arg(aTrack.mNumber, 2, 10, QLatin1Char('0'))
                        .arg(aTrack.mName, ext);
+    if (aTrack.mFormat == u"junk"_qs) {
+        // An MPEG-4 file cut off after its first box: no decoder can read it.
+        QFile file(aTrack.mPath);
+        return file.open(QIODevice::WriteOnly) &&
+               file.write(QByteArray::fromHex("0000001866747970") + "M4A " +
+                          QByteArray(aTrack.mBytes, '\0')) > 0;
+    }
     if (aTrack.mFormat == u"bin"_qs) {
         QFile file(aTrack.mPath);
         if (!file.open(QIODevice::WriteOnly))

@@ -24,7 +24,8 @@ enum Track
     BigThree,
     Ep1,
     Ep2,
-    Ep3
+    Ep3,
+    Damaged
 };
 constexpr qint64 BigBytes = 24 << 20;
 const QString Hidden = u"."_qs;
@@ -42,6 +43,7 @@ private Q_SLOTS:
     void droppedPlaylist();
     void aacConvertedToMp3WithTags();
     void albumArtOncePerAlbumAndForcedPass();
+    void incompleteRun();
     void lowSpace_data();
     void lowSpace();
     void killedMidCopyThenCompleted();
@@ -75,53 +77,39 @@ void TestMobrelaySync::initTestCase()
     const QString red = u"red"_qs;
     const QString blue = u"blue"_qs;
     const QString a = u"Alpha Band"_qs, b = u"Beta Duo"_qs;
+    const auto music = [](const QString &aName, const QString &aArtist, const QString &aAlbum,
+                          int aNumber, const QString &aFormat, const QString &aCover = {},
+                          qint64 aBytes = 0) {
+        return LibraryTrack{aName,  aArtist, aAlbum, aNumber, aFormat,
+                            aCover, false,   {},     aBytes,  {}};
+    };
+    const auto episode = [](const QString &aName, const QString &aDate) {
+        return LibraryTrack{aName, u"Host"_qs, u"Test Cast"_qs, 0, u"mp3"_qs,
+                            {},    true,       aDate,           0, {}};
+    };
+    const QString mp3 = u"mp3"_qs, m4a = u"m4a"_qs, bin = u"bin"_qs;
     mTracks = {
-        {u"Morning Sine"_qs, a, u"First Light"_qs, 1, u"mp3"_qs, red, false, {}, 0, {}},
-        {u"Noon Square"_qs, a, u"First Light"_qs, 2, u"mp3"_qs, red, false, {}, 0, {}},
-        {u"Evening Aac"_qs, a, u"First Light"_qs, 3, u"m4a"_qs, red, false, {}, 0, {}},
-        {u"Low Hum"_qs, b, u"Quiet Rooms"_qs, 1, u"m4a"_qs, blue, false, {}, 0, {}},
-        {u"High Chirp"_qs, b, u"Quiet Rooms"_qs, 2, u"mp3"_qs, blue, false, {}, 0, {}},
-        {u"Café Drone"_qs, u"Ünïcode Quartet"_qs, u"Ça va"_qs, 1, u"mp3"_qs, {}, false, {}, 0, {}},
-        {u"Big One"_qs, u"Heavy"_qs, u"Large"_qs, 1, u"bin"_qs, {}, false, {}, BigBytes, {}},
-        {u"Big Two"_qs, u"Heavy"_qs, u"Large"_qs, 2, u"bin"_qs, {}, false, {}, BigBytes, {}},
-        {u"Big Three"_qs, u"Heavy"_qs, u"Large"_qs, 3, u"bin"_qs, {}, false, {}, BigBytes, {}},
-        {u"Episode 1"_qs,
-         u"Host"_qs,
-         u"Test Cast"_qs,
-         0,
-         u"mp3"_qs,
-         {},
-         true,
-         u"2026-01-01T08:00:00Z"_qs,
-         0,
-         {}},
-        {u"Episode 2"_qs,
-         u"Host"_qs,
-         u"Test Cast"_qs,
-         0,
-         u"mp3"_qs,
-         {},
-         true,
-         u"2026-01-08T08:00:00Z"_qs,
-         0,
-         {}},
-        {u"Episode 3"_qs,
-         u"Host"_qs,
-         u"Test Cast"_qs,
-         0,
-         u"mp3"_qs,
-         {},
-         true,
-         u"2026-01-15T08:00:00Z"_qs,
-         0,
-         {}},
+        music(u"Morning Sine"_qs, a, u"First Light"_qs, 1, mp3, red),
+        music(u"Noon Square"_qs, a, u"First Light"_qs, 2, mp3, red),
+        music(u"Evening Aac"_qs, a, u"First Light"_qs, 3, m4a, red),
+        music(u"Low Hum"_qs, b, u"Quiet Rooms"_qs, 1, m4a, blue),
+        music(u"High Chirp"_qs, b, u"Quiet Rooms"_qs, 2, mp3, blue),
+        music(u"Café Drone"_qs, u"Ünïcode Quartet"_qs, u"Ça va"_qs, 1, mp3),
+        music(u"Big One"_qs, u"Heavy"_qs, u"Large"_qs, 1, bin, {}, BigBytes),
+        music(u"Big Two"_qs, u"Heavy"_qs, u"Large"_qs, 2, bin, {}, BigBytes),
+        music(u"Big Three"_qs, u"Heavy"_qs, u"Large"_qs, 3, bin, {}, BigBytes),
+        episode(u"Episode 1"_qs, u"2026-01-01T08:00:00Z"_qs),
+        episode(u"Episode 2"_qs, u"2026-01-08T08:00:00Z"_qs),
+        episode(u"Episode 3"_qs, u"2026-01-15T08:00:00Z"_qs),
+        music(u"Damaged Aac"_qs, a, u"Broken"_qs, 1, u"junk"_qs, {}, 5000),
     };
     mLibrary = mLibraryDir.filePath(u"iTunes Music Library.xml"_qs);
     QVERIFY(writeLibrary(mLibrary, mLibraryDir.filePath(u"media"_qs), mTracks,
                          {{u"Road"_qs, {Morning, Noon, Evening}},
                           {u"Night"_qs, {Low, High}},
                           {u"Extra"_qs, {Cafe}},
-                          {u"Big"_qs, {BigOne, BigTwo, BigThree}}}));
+                          {u"Big"_qs, {BigOne, BigTwo, BigThree}},
+                          {u"Damaged"_qs, {Damaged}}}));
 }
 
 void TestMobrelaySync::init()
@@ -199,6 +187,8 @@ void TestMobrelaySync::firstRunThenNothingToDo()
     QCOMPARE(first.states().last(), 2);
     QVERIFY(first.states().contains(13));
     QVERIFY(first.states().contains(15));
+    QVERIFY2(first.mOut.contains(u"summary: copied 8, deleted 0, not copied 0, not deleted 0"_qs),
+             qPrintable(first.mOut));
 
     // Every chosen track, byte for byte, and only those: the two newest episodes.
     QStringList expected;
@@ -279,6 +269,8 @@ void TestMobrelaySync::droppedPlaylist()
     const RunResult confirmed = sync({u"--yes"_qs});
     QVERIFY2(confirmed.mExitCode == 0, qPrintable(confirmed.mOut + confirmed.mErr));
     QVERIFY(confirmed.states().contains(12));
+    QVERIFY2(confirmed.mOut.contains(u"summary: copied 0, deleted 2,"_qs),
+             qPrintable(confirmed.mOut));
     QVERIFY(!confirmed.copiedSomething());
     QStringList expected{phonePath(Morning), phonePath(Noon), phonePath(Evening)};
     expected.sort();
@@ -377,6 +369,35 @@ void TestMobrelaySync::albumArtOncePerAlbumAndForcedPass()
     QCOMPARE(result.mExitCode, 0);
     QVERIFY(!result.states().contains(11));
     QCOMPARE(readFile(hint).count('\n'), 3);
+}
+
+void TestMobrelaySync::incompleteRun()
+{
+    // A track whose conversion fails is not copied; the rest is, and the run says so.
+    QCOMPARE(configure({u"--playlists"_qs, u"Night,Damaged"_qs, u"--convert-to-mp3"_qs, u"on"_qs})
+                 .mExitCode,
+             0);
+    RunResult result = sync();
+    QVERIFY2(result.mExitCode == 1, qPrintable(result.mOut + result.mErr));
+    QCOMPARE(result.states().last(), 2);
+    QVERIFY2(result.mErr.contains(u"not copied: Alpha Band - Broken - Damaged Aac"_qs),
+             qPrintable(result.mErr));
+    QStringList expected{phonePath(Low, true), phonePath(High)};
+    expected.sort();
+    QCOMPARE(musicFiles(), expected);
+
+    // A file that cannot be deleted (a folder has taken its name).
+    QCOMPARE(configure({u"--playlists"_qs, u"Extra"_qs}).mExitCode, 0);
+    const QString blocked = mPhone + QLatin1Char('/') + phonePath(High);
+    QVERIFY(QFile::remove(blocked));
+    QVERIFY(QDir().mkpath(blocked + u"/inside"_qs));
+    result = sync({u"--yes"_qs});
+    QCOMPARE(result.mExitCode, 1);
+    QVERIFY2(result.mErr.contains(u"not deleted: Beta Duo - Quiet Rooms - High Chirp"_qs),
+             qPrintable(result.mErr));
+    QVERIFY(!result.mErr.contains(u"Low Hum"_qs));
+    QVERIFY(!QFileInfo::exists(mPhone + QLatin1Char('/') + phonePath(Low, true)));
+    QVERIFY(QFileInfo::exists(mPhone + QLatin1Char('/') + phonePath(Cafe)));
 }
 
 void TestMobrelaySync::lowSpace_data()

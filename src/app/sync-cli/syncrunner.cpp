@@ -169,6 +169,16 @@ int SyncRunner::exitStatus(int aFinalState, bool aBusyTimeout)
     const TrackList &notDeleted = mSync->GetNonDeletedTracks();
     printTracks(stderr, QStringLiteral("not copied: "), notCopied);
     printTracks(stderr, QStringLiteral("not deleted: "), notDeleted);
+    const TrackList &toDelete = mSync->TracksToDelete();
+    int deleted = 0;
+    for (int i = 0; i < toDelete.count(); ++i)
+        deleted += toDelete.at(i).mOnRemoteDevice ? 0 : 1;
+    printLine(stdout,
+              QStringLiteral("summary: copied %1, deleted %2, not copied %3, not deleted %4")
+                  .arg(mSync->copiedCount() - notCopied.count())
+                  .arg(deleted)
+                  .arg(notCopied.count())
+                  .arg(notDeleted.count()));
     if (aBusyTimeout) {
         printLine(stderr, QStringLiteral("mobrelay-sync: the library stayed busy for more than %1 "
                                          "seconds; the run was cancelled")
