@@ -12,6 +12,10 @@ TestHome::TestHome() : mOldHome(qgetenv("HOME"))
 
 TestHome::~TestHome()
 {
+    // Only undo our own change: when a newer TestHome was made before this one
+    // is destroyed, HOME must stay on the newer one, never go back to the real home.
+    if (qgetenv("HOME") != QFile::encodeName(mDir.path()))
+        return;
     Logger::instance().close();
     qputenv("HOME", mOldHome);
 }
