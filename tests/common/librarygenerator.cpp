@@ -183,7 +183,7 @@ bool LibraryGenerator::write(const QString &aXmlPath) const
     const Options &o = mOptions;
     const QString mediaFolder =
         QFileInfo(aXmlPath).absolutePath() + QStringLiteral("/iTunes Media/");
-    const auto location = [&o](const QString &aRelative) {
+    const auto location = [&o](const QString &aRelative) -> QString {
         return o.mMusicFolderUrl +
                QString::fromLatin1(QUrl::toPercentEncoding(aRelative, "/,&()'!$+=;@~-._"));
     };
