@@ -29,7 +29,7 @@ struct LibraryTrack
     QString mArtist;
     QString mAlbum;
     int mNumber = 0;
-    // "mp3", "m4a", or "bin" / "junk" (made-up bytes with an .mp3 / .m4a name)
+    // "mp3", "m4a", or "bin" / "junk" / "m4p" (made-up bytes named .mp3 / .m4a / .m4p)
     QString mFormat;
     QString mCover; // colour of an embedded cover, empty for none
     bool mPodcast = false;
@@ -122,14 +122,15 @@ inline bool ffmpeg(const QStringList &aArguments)
 inline bool makeAudio(LibraryTrack &aTrack, const QString &aFolder, int aIndex)
 {
     const bool aac = aTrack.mFormat == u"m4a"_qs || aTrack.mFormat == u"junk"_qs;
-    const QString ext = aac ? u"m4a"_qs : u"mp3"_qs;
+    const bool protectedAac = aTrack.mFormat == u"m4p"_qs;
+    const QString ext = protectedAac ? u"m4p"_qs : aac ? u"m4a"_qs : u"mp3"_qs;
     const QString dir =
         aFolder + QLatin1Char('/') + aTrack.mArtist + QLatin1Char('/') + aTrack.mAlbum;
     QDir().mkpath(dir);
     aTrack.mPath = u"%1/%2 %3.%4"_qs.arg(dir)
                        .arg(aTrack.mNumber, 2, 10, QLatin1Char('0'))
                        .arg(aTrack.mName, ext);
-    if (aTrack.mFormat == u"junk"_qs) {
+    if (aTrack.mFormat == u"junk"_qs || protectedAac) {
         // An MPEG-4 file cut off after its first box: no decoder can read it.
         QFile file(aTrack.mPath);
         return file.open(QIODevice::WriteOnly) &&

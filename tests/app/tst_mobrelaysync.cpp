@@ -25,7 +25,8 @@ enum Track
     Ep1,
     Ep2,
     Ep3,
-    Damaged
+    Damaged,
+    Bought
 };
 constexpr qint64 BigBytes = 24 << 20;
 const QString Hidden = u"."_qs;
@@ -44,6 +45,8 @@ private Q_SLOTS:
     void aacConvertedToMp3WithTags();
     void albumArtOncePerAlbumAndForcedPass();
     void incompleteRun();
+    void protectedTracksListed();
+    void unusableCacheFails();
     void lowSpace_data();
     void lowSpace();
     void killedMidCopyThenCompleted();
@@ -102,6 +105,7 @@ void TestMobrelaySync::initTestCase()
         episode(u"Episode 2"_qs, u"2026-01-08T08:00:00Z"_qs),
         episode(u"Episode 3"_qs, u"2026-01-15T08:00:00Z"_qs),
         music(u"Damaged Aac"_qs, a, u"Broken"_qs, 1, u"junk"_qs, {}, 5000),
+        music(u"Bought Song"_qs, a, u"Shop"_qs, 1, u"m4p"_qs, {}, 5000),
     };
     mLibrary = mLibraryDir.filePath(u"iTunes Music Library.xml"_qs);
     QVERIFY(writeLibrary(mLibrary, mLibraryDir.filePath(u"media"_qs), mTracks,
@@ -109,7 +113,8 @@ void TestMobrelaySync::initTestCase()
                           {u"Night"_qs, {Low, High}},
                           {u"Extra"_qs, {Cafe}},
                           {u"Big"_qs, {BigOne, BigTwo, BigThree}},
-                          {u"Damaged"_qs, {Damaged}}}));
+                          {u"Damaged"_qs, {Damaged}},
+                          {u"Protected"_qs, {Bought, Cafe}}}));
 }
 
 void TestMobrelaySync::init()
@@ -398,6 +403,29 @@ void TestMobrelaySync::incompleteRun()
     QVERIFY(!result.mErr.contains(u"Low Hum"_qs));
     QVERIFY(!QFileInfo::exists(mPhone + QLatin1Char('/') + phonePath(Low, true)));
     QVERIFY(QFileInfo::exists(mPhone + QLatin1Char('/') + phonePath(Cafe)));
+}
+
+void TestMobrelaySync::protectedTracksListed()
+{
+    QCOMPARE(configure({u"--playlists"_qs, u"Protected"_qs}).mExitCode, 0);
+    const RunResult result = sync();
+    QCOMPARE(result.mExitCode, 0);
+    QVERIFY2(
+        result.lines().contains(u"copy-protected, not copied: Alpha Band - Shop - Bought Song"_qs),
+        qPrintable(result.mOut));
+    QCOMPARE(musicFiles(), QStringList{phonePath(Cafe)});
+}
+
+void TestMobrelaySync::unusableCacheFails()
+{
+    QCOMPARE(configure({u"--playlists"_qs, u"Extra"_qs}).mExitCode, 0);
+    // A folder where the cache file should be: it cannot be opened.
+    QVERIFY(QDir().mkpath(mHome->filePath(u"VARUZ/mcache0"_qs)));
+    const RunResult result = sync();
+    QCOMPARE(result.mExitCode, 2);
+    QVERIFY2(result.states().contains(3), qPrintable(result.mOut));
+    QVERIFY(!result.copiedSomething());
+    QVERIFY(musicFiles().isEmpty());
 }
 
 void TestMobrelaySync::lowSpace_data()

@@ -1,0 +1,283 @@
+// End-to-end figures of mobrelay-sync, run as a child process on generated data
+// in a temporary folder (or under the folder given with --dir):
+//   bench_sync noop [TRACKS...]   no-op re-sync of a complete phone: TRACKS tracks
+//                                 (default 20000 and 40000) in 200 playlists,
+//                                 all music chosen; wall time and peak memory
+//   bench_sync copy [MEGABYTES]   first sync of about MEGABYTES (default 1024) of
+//                                 tracks to a folder on the same disk, against
+//                                 cp -r of the same files in the same run
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QUrl>
+#include <QXmlStreamWriter>
+
+#include <algorithm>
+#include <cstdio>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <vector>
+
+extern char **environ;
+
+namespace {
+
+constexpr int Playlists = 200;
+constexpr int Repeats = 3;
+
+struct ChildRun
+{
+    double mSeconds = 0;
+    long mPeakKb = 0;
+    int mExitCode = -1;
+};
+
+// Runs a program with HOME set, output discarded, and measures it alone.
+ChildRun runChild(const QStringList &aCommand, const QString &aHome)
+{
+    std::vector<QByteArray> storage;
+    for (const QString &part : aCommand)
+        storage.push_back(part.toLocal8Bit());
+    std::vector<char *> argv;
+    for (QByteArray &part : storage)
+        argv.push_back(part.data());
+    argv.push_back(nullptr);
+    qputenv("HOME", QFile::encodeName(aHome));
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    ChildRun run;
+    QElapsedTimer timer;
+    timer.start();
+    pid_t pid = 0;
+    if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
+        int status = 0;
+        rusage usage = {};
+        wait4(pid, &status, 0, &usage);
+        run.mSeconds = double(timer.nsecsElapsed()) / 1e9;
+        run.mPeakKb = usage.ru_maxrss;
+        run.mExitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    return run;
+}
+
+void key(QXmlStreamWriter &aXml, const QString &aKey)
+{
+    aXml.writeTextElement(QStringLiteral("key"), aKey);
+}
+
+// Tracks of aBytes random bytes each with .mp3 names, and the library file
+// listing them: 10 tracks an album, 10 albums an artist, each track on one
+// of 200 playlists and every seventh on a second one.
+bool writeLibrary(const QString &aFolder, int aTracks, qint64 aBytes)
+{
+    QRandomGenerator random(42);
+    QByteArray data(aBytes, '\0');
+    std::vector<QString> paths;
+    for (int i = 0; i < aTracks; ++i) {
+        const QString folder =
+            QStringLiteral("%1/media/Artist %2/Album %3").arg(aFolder).arg(i / 100).arg(i / 10);
+        if (i % 10 == 0)
+            QDir().mkpath(folder);
+        const QString path =
+            QStringLiteral("%1/%2 Track %3.mp3").arg(folder).arg(i % 10 + 1).arg(i);
+        random.fillRange(reinterpret_cast<quint32 *>(data.data()), data.size() / 4);
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size())
+            return false;
+        paths.push_back(path);
+    }
+    QFile file(aFolder + QStringLiteral("/library.xml"));
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    QXmlStreamWriter xml(&file);
+    xml.writeStartDocument();
+    xml.writeStartElement(QStringLiteral("plist"));
+    xml.writeStartElement(QStringLiteral("dict"));
+    key(xml, QStringLiteral("Tracks"));
+    xml.writeStartElement(QStringLiteral("dict"));
+    for (int i = 0; i < aTracks; ++i) {
+        key(xml, QString::number(i + 1));
+        xml.writeStartElement(QStringLiteral("dict"));
+        const auto field = [&](const char *aKey, const char *aType, const QString &aValue) {
+            key(xml, QLatin1String(aKey));
+            xml.writeTextElement(QLatin1String(aType), aValue);
+        };
+        field("Track ID", "integer", QString::number(i + 1));
+        field("Name", "string", QStringLiteral("Track %1").arg(i));
+        field("Artist", "string", QStringLiteral("Artist %1").arg(i / 100));
+        field("Album", "string", QStringLiteral("Album %1").arg(i / 10));
+        field("Track Number", "integer", QString::number(i % 10 + 1));
+        field("Size", "integer", QString::number(aBytes));
+        field("Date Added", "date", QStringLiteral("2024-01-01T00:00:00Z"));
+        field("Location", "string",
+              QString::fromLatin1(QUrl::fromLocalFile(paths[size_t(i)]).toEncoded()));
+        xml.writeEndElement();
+    }
+    xml.writeEndElement();
+    key(xml, QStringLiteral("Playlists"));
+    xml.writeStartElement(QStringLiteral("array"));
+    for (int p = 0; p < Playlists; ++p) {
+        xml.writeStartElement(QStringLiteral("dict"));
+        key(xml, QStringLiteral("Name"));
+        xml.writeTextElement(QStringLiteral("string"), QStringLiteral("Playlist %1").arg(p));
+        key(xml, QStringLiteral("Playlist Items"));
+        xml.writeStartElement(QStringLiteral("array"));
+        for (int i = 0; i < aTracks; ++i) {
+            if (i % Playlists != p && !(i % 7 == 0 && (i / 7) % Playlists == p))
+                continue;
+            xml.writeStartElement(QStringLiteral("dict"));
+            key(xml, QStringLiteral("Track ID"));
+            xml.writeTextElement(QStringLiteral("integer"), QString::number(i + 1));
+            xml.writeEndElement();
+        }
+        xml.writeEndElement();
+        xml.writeEndElement();
+    }
+    xml.writeEndDocument();
+    return !xml.hasError();
+}
+
+QString program()
+{
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/../src/mobrelay-sync");
+}
+
+QStringList syncCommand(const QString &aFolder)
+{
+    return {program(),
+            QStringLiteral("--library"),
+            aFolder + QStringLiteral("/library.xml"),
+            QStringLiteral("sync"),
+            aFolder + QStringLiteral("/phone"),
+            QStringLiteral("--yes")};
+}
+
+bool configure(const QString &aFolder)
+{
+    return runChild({program(), QStringLiteral("configure"), aFolder + QStringLiteral("/phone"),
+                     QStringLiteral("--album-art"), QStringLiteral("off")},
+                    aFolder)
+               .mExitCode == 0;
+}
+
+double noop(const QString &aBase, int aTracks)
+{
+    const QString folder = aBase + QStringLiteral("/noop-%1").arg(aTracks);
+    QDir().mkpath(folder);
+    QElapsedTimer setup;
+    setup.start();
+    if (!writeLibrary(folder, aTracks, 2048) || !configure(folder)) {
+        std::printf("setup failed\n");
+        return -1;
+    }
+    const ChildRun first = runChild(syncCommand(folder), folder);
+    std::printf("%d tracks: setup %.1f s (first sync %.1f s, exit %d)\n", aTracks,
+                double(setup.elapsed()) / 1000, first.mSeconds, first.mExitCode);
+    std::vector<double> times;
+    long peak = 0;
+    for (int r = 0; r < Repeats; ++r) {
+        const ChildRun run = runChild(syncCommand(folder), folder);
+        if (run.mExitCode != 0)
+            std::printf("  no-op run exit %d\n", run.mExitCode);
+        times.push_back(run.mSeconds);
+        peak = std::max(peak, run.mPeakKb);
+    }
+    std::sort(times.begin(), times.end());
+    std::printf("  no-op re-sync: best %.3f s, median %.3f s, peak memory %.1f MB\n", times.front(),
+                times[times.size() / 2], double(peak) / 1024);
+    QDir(folder).removeRecursively();
+    return times[times.size() / 2];
+}
+
+int copy(const QString &aBase, int aMegabytes)
+{
+    const QString folder = aBase + QStringLiteral("/copy");
+    QDir().mkpath(folder);
+    constexpr qint64 TrackBytes = 5 << 20;
+    const int tracks = int(qint64(aMegabytes) * (1 << 20) / TrackBytes);
+    if (!writeLibrary(folder, tracks, TrackBytes) || !configure(folder)) {
+        std::printf("setup failed\n");
+        return 1;
+    }
+    const double megabytes = double(tracks) * double(TrackBytes) / (1 << 20);
+    std::printf("%d tracks, %.0f MB, same file system\n", tracks, megabytes);
+    double bestCp = 1e9, bestCpSync = 1e9, bestSync = 1e9;
+    const QString phone = folder + QStringLiteral("/phone");
+    for (int r = 0; r < Repeats; ++r) {
+        const QString target = folder + QStringLiteral("/cp-target");
+        runChild({QStringLiteral("sync")}, aBase);
+        bestCp = std::min(bestCp, runChild({QStringLiteral("cp"), QStringLiteral("-r"),
+                                            folder + QStringLiteral("/media"), target},
+                                           aBase)
+                                      .mSeconds);
+        QDir(target).removeRecursively();
+        runChild({QStringLiteral("sync")}, aBase);
+        QElapsedTimer timer;
+        timer.start();
+        runChild(
+            {QStringLiteral("cp"), QStringLiteral("-r"), folder + QStringLiteral("/media"), target},
+            aBase);
+        runChild({QStringLiteral("sync")}, aBase);
+        bestCpSync = std::min(bestCpSync, double(timer.nsecsElapsed()) / 1e9);
+        QDir(target).removeRecursively();
+
+        // A fresh phone and cache each time: a first synchronisation.
+        QDir(phone + QStringLiteral("/Music")).removeRecursively();
+        QFile::remove(folder + QStringLiteral("/VARUZ/mcache0"));
+        QFile::remove(folder + QStringLiteral("/VARUZ/mcache0p"));
+        runChild({QStringLiteral("sync")}, aBase);
+        const ChildRun run = runChild(syncCommand(folder), folder);
+        if (run.mExitCode != 0)
+            std::printf("  sync exit %d\n", run.mExitCode);
+        bestSync = std::min(bestSync, run.mSeconds);
+    }
+    std::printf("  cp -r:              %.2f s  %.0f MB/s\n", bestCp, megabytes / bestCp);
+    std::printf("  cp -r then sync(1): %.2f s  %.0f MB/s\n", bestCpSync, megabytes / bestCpSync);
+    std::printf("  mobrelay-sync:      %.2f s  %.0f MB/s\n", bestSync, megabytes / bestSync);
+    std::printf("  ratio to cp -r %.2f, to cp -r + sync %.2f\n", bestCp / bestSync,
+                bestCpSync / bestSync);
+    QDir(folder).removeRecursively();
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QStringList args = app.arguments().mid(1);
+    QString base;
+    const qsizetype dirAt = args.indexOf(QStringLiteral("--dir"));
+    if (dirAt >= 0 && dirAt + 1 < args.size()) {
+        base = args.at(dirAt + 1);
+        args.remove(dirAt, 2);
+    }
+    QTemporaryDir temporary(base.isEmpty() ? QDir::tempPath() + QStringLiteral("/bench_sync-XXXXXX")
+                                           : base + QStringLiteral("/bench_sync-XXXXXX"));
+    if (!temporary.isValid() || !QFile::exists(program())) {
+        std::printf("needs a temporary folder and %s\n", qPrintable(program()));
+        return 1;
+    }
+    const QString mode = args.value(0, QStringLiteral("noop"));
+    if (mode == QLatin1String("copy"))
+        return copy(temporary.path(), args.value(1, QStringLiteral("1024")).toInt());
+    QList<int> sizes;
+    for (int i = 1; i < args.size(); ++i)
+        sizes.append(args.at(i).toInt());
+    if (sizes.isEmpty())
+        sizes = {20000, 40000};
+    std::vector<double> medians;
+    for (int size : sizes)
+        medians.push_back(noop(temporary.path(), size));
+    if (medians.size() == 2 && medians[0] > 0)
+        std::printf("ratio %d/%d tracks: %.2f\n", sizes[1], sizes[0], medians[1] / medians[0]);
+    return 0;
+}
