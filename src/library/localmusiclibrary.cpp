@@ -393,12 +393,9 @@ int LocalMusicLibrary::readTracks(const std::shared_ptr<ITPlaylist> &aPlaylist, 
     return 0;
 }
 
-bool LocalMusicLibrary::refreshPlaylists()
+bool LocalMusicLibrary::forEachUserPlaylist(const UserPlaylistVisitor &aVisit)
 {
-    LogScope scope("LocalMusicLibrary::refreshPlaylists");
     Logger &log = Logger::instance();
-    mPlaylists.clear();
-    mPodcasts.clear();
     std::shared_ptr<ITPlaylistCollection> collection;
     if (getPlaylistCollection(collection) != 0) {
         log.text("Failed to get playlist collection");
@@ -435,16 +432,31 @@ bool LocalMusicLibrary::refreshPlaylists()
         if (ITResult::failed(retryPlain([&] { return user->SpecialKind(specialKind); })))
             continue;
         log.value("Got special kind", specialKind);
-        if (specialKind != ITUserPlaylist::SpecialKindNone)
-            continue;
-        QString name;
-        if (ITResult::failed(
-                retryString(name, [&](QString &aOut) { return playlist->Name(aOut); })))
-            continue;
-        log.text("Adding playlist");
-        log.value("name", name);
-        mPlaylists.append(name);
+        aVisit(playlist, specialKind);
     }
+    return true;
+}
+
+bool LocalMusicLibrary::refreshPlaylists()
+{
+    LogScope scope("LocalMusicLibrary::refreshPlaylists");
+    Logger &log = Logger::instance();
+    mPlaylists.clear();
+    mPodcasts.clear();
+    const bool walked =
+        forEachUserPlaylist([&](const std::shared_ptr<ITPlaylist> &aPlaylist, qint32 aSpecialKind) {
+            if (aSpecialKind != ITUserPlaylist::SpecialKindNone)
+                return;
+            QString name;
+            if (ITResult::failed(
+                    retryString(name, [&](QString &aOut) { return aPlaylist->Name(aOut); })))
+                return;
+            log.text("Adding playlist");
+            log.value("name", name);
+            mPlaylists.append(name);
+        });
+    if (!walked)
+        return false;
     const bool changed = mPlaylists != mPreviousPlaylists;
     mPreviousPlaylists = mPlaylists;
     return changed;
@@ -452,49 +464,13 @@ bool LocalMusicLibrary::refreshPlaylists()
 
 bool LocalMusicLibrary::findPodcastPlaylists(QList<std::shared_ptr<ITPlaylist>> &aPlaylists)
 {
-    Logger &log = Logger::instance();
-    std::shared_ptr<ITPlaylistCollection> collection;
-    if (getPlaylistCollection(collection) != 0) {
-        log.text("Failed to get playlist collection");
-        return false;
-    }
-    qint32 count = 0;
-    if (ITResult::failed(retryPlain([&] { return collection->Count(count); }))) {
-        log.text("Failed to get playlist count");
-        return false;
-    }
-    if (ITResult::failed(retryPlain([&] { return collection->Count(count); }))) {
-        log.text("Failed to get playlist count for index");
-        return false;
-    }
-    for (qint32 index = 1; index <= count; ++index) {
-        log.text("Looking for playlists...");
-        log.value("playlist_index", index);
-        std::shared_ptr<ITPlaylist> playlist;
-        if (ITResult::failed(retryPointer(
-                playlist, [&](auto &aOut) { return collection->Item(index, aOut); }))) {
-            log.text("Unable to get playlist");
-            continue;
-        }
-        qint32 kind = 0;
-        if (ITResult::failed(retryPlain([&] { return playlist->Kind(kind); })) ||
-            kind != ITPlaylist::KindUser)
-            continue;
-        log.text("User playlist found");
-        std::shared_ptr<ITUserPlaylist> user;
-        if (ITResult::failed(playlist->QueryUserPlaylist(user)) || !user)
-            continue;
-        log.text("Got user playlist");
-        qint32 specialKind = 0;
-        if (ITResult::failed(retryPlain([&] { return user->SpecialKind(specialKind); })))
-            continue;
-        log.value("Got special kind", specialKind);
-        if (specialKind == ITUserPlaylist::SpecialKindPodcasts) {
-            log.text("Got podcasts playlist");
-            aPlaylists.append(playlist);
-        }
-    }
-    return true;
+    return forEachUserPlaylist(
+        [&aPlaylists](const std::shared_ptr<ITPlaylist> &aPlaylist, qint32 aSpecialKind) {
+            if (aSpecialKind != ITUserPlaylist::SpecialKindPodcasts)
+                return;
+            Logger::instance().text("Got podcasts playlist");
+            aPlaylists.append(aPlaylist);
+        });
 }
 
 void LocalMusicLibrary::refreshPodcasts()

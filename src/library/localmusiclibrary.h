@@ -12,6 +12,7 @@
 #include <QWaitCondition>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 
 class ITEventConnection;
@@ -80,6 +81,10 @@ private:
     HResult createApp(std::shared_ptr<ITunesApp> &aApp);
     void pause();
 
+    using UserPlaylistVisitor =
+        std::function<void(const std::shared_ptr<ITPlaylist> &aPlaylist, qint32 aSpecialKind)>;
+    // Walks the library's user playlists in order; false when they cannot be listed.
+    bool forEachUserPlaylist(const UserPlaylistVisitor &aVisit);
     bool findPodcastPlaylists(QList<std::shared_ptr<ITPlaylist>> &aPlaylists);
     int readTracks(const std::shared_ptr<ITPlaylist> &aPlaylist, TrackList &aTracks, qint64 &aSize,
                    bool aConvertToMp3, TrackList &aDrmTracks, LocalPlaylist &aLocalPlaylist);
