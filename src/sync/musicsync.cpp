@@ -449,10 +449,13 @@ void MusicSync::Upload()
         const Track &track = mTracks.at(i);
         if (!track.mOnLocalSyncPlaylist || track.mOnRemoteDevice)
             continue;
+        const int copiedBefore = mCopiedCount;
         if (GuardedRegion::run([this, i] { Upload(i); }))
             continue;
         log.value("Exception while copying track index", i);
         // A track abandoned half way must not pass for copied.
+        if (mCopiedCount == copiedBefore)
+            ++mCopiedCount;
         if (!mTracks.at(i).mOnRemoteDevice) {
             mNotCopied.append(mTracks.at(i));
             mLastError.store(Device::CopyFailed);

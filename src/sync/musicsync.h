@@ -85,6 +85,7 @@ public:
     int state() const { return mState.load(); }
     int percent() const { return mPercent.load(); }
     qint64 freeSpace() const { return mFreeSpace; }
+    // Tracks attempted so far, failures included (GetNonCopiedTracks lists those).
     int copiedCount() const { return mCopiedCount; }
     // Why the run ended with state 3, or empty.
     QString failureReason() const;

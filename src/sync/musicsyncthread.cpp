@@ -2,7 +2,7 @@
 
 #include "sync/musicsync.h"
 
-MusicSyncThread::MusicSyncThread(MusicSync *aSync) : mSync(aSync) {}
+MusicSyncThread::MusicSyncThread(MusicSync *aSync) : QThread(aSync), mSync(aSync) {}
 
 void MusicSyncThread::run()
 {

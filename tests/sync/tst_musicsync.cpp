@@ -630,6 +630,7 @@ void TestMusicSync::faultInOneTrackSkipsOnlyThatTrack()
     QCOMPARE(phoneMusicFiles(), QStringList({phoneFile(0), phoneFile(1), phoneFile(3)}));
     QCOMPARE(sync->GetNonCopiedTracks().count(), 1);
     QCOMPARE(sync->GetNonCopiedTracks().at(0).mTrackName, QStringLiteral("A song 2"));
+    QCOMPARE(sync->copiedCount(), 4);
     QCOMPARE(sync->lastError(), Device::CopyFailed);
     QCOMPARE(cacheRecords(), 3);
 }
