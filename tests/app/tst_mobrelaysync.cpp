@@ -42,6 +42,8 @@ private Q_SLOTS:
     void firstRunThenNothingToDo();
     void droppedPlaylist_data();
     void droppedPlaylist();
+    void deleteAskedOnTerminal_data();
+    void deleteAskedOnTerminal();
     void aacConvertedToMp3WithTags();
     void albumArtOncePerAlbumAndForcedPass();
     void incompleteRun();
@@ -288,6 +290,47 @@ void TestMobrelaySync::droppedPlaylist()
     QCOMPARE(again.mExitCode, 0);
     QVERIFY(!again.states().contains(12));
     QVERIFY(!again.copiedSomething());
+}
+
+void TestMobrelaySync::deleteAskedOnTerminal_data()
+{
+    QTest::addColumn<QByteArray>("answer");
+    QTest::addColumn<bool>("deleted");
+    QTest::newRow("yes") << QByteArray("y\n") << true;
+    QTest::newRow("no") << QByteArray("n\n") << false;
+    QTest::newRow("just return") << QByteArray("\n") << false;
+}
+
+void TestMobrelaySync::deleteAskedOnTerminal()
+{
+    QFETCH(QByteArray, answer);
+    QFETCH(bool, deleted);
+    if (QStandardPaths::findExecutable(u"script"_qs).isEmpty())
+        QSKIP("needs script(1) from util-linux for a terminal");
+    QCOMPARE(configure({u"--playlists"_qs, u"Road,Night"_qs}).mExitCode, 0);
+    QCOMPARE(sync().mExitCode, 0);
+    QCOMPARE(configure({u"--playlists"_qs, u"Road"_qs}).mExitCode, 0);
+
+    const auto quoted = [](QString aText) -> QString {
+        return u"'"_qs + aText.replace(u"'"_qs, u"'\\''"_qs) + u"'"_qs;
+    };
+    QProcess process;
+    process.setProcessEnvironment(environment(mHome->path()));
+    process.start(u"script"_qs, {u"-qec"_qs,
+                                 quoted(binary()) + u" --library "_qs + quoted(mLibrary) +
+                                     u" sync "_qs + quoted(mPhone),
+                                 u"/dev/null"_qs});
+    QVERIFY(process.waitForStarted());
+    QString out;
+    QVERIFY2(waitForOutput(process, out, u"[y/N]"_qs), qPrintable(out));
+    process.write(answer);
+    const RunResult result = finish(process);
+    out += result.mOut;
+    QVERIFY2(out.contains(u"Delete these 2 tracks from the phone?"_qs), qPrintable(out));
+    QVERIFY(out.contains(u"  Beta Duo - Quiet Rooms - Low Hum"_qs));
+    QCOMPARE(result.mExitCode, deleted ? 0 : 2);
+    QCOMPARE(QFileInfo::exists(mPhone + QLatin1Char('/') + phonePath(High)), !deleted);
+    QVERIFY(QFileInfo::exists(mPhone + QLatin1Char('/') + phonePath(Noon)));
 }
 
 void TestMobrelaySync::aacConvertedToMp3WithTags()
