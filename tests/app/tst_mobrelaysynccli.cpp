@@ -8,6 +8,8 @@
 #include <QThread>
 #include <QXmlStreamReader>
 
+#include <csignal>
+
 using namespace e2e;
 
 class TestMobrelaySyncCli : public QObject
@@ -25,6 +27,7 @@ private Q_SLOTS:
     void busyLibrary_data();
     void busyLibrary();
     void busyLibraryThatBecomesReady();
+    void interruptedWhileWaiting();
     void playlists();
     void libraryLocation();
     void configure_data();
@@ -227,6 +230,19 @@ void TestMobrelaySyncCli::busyLibraryThatBecomesReady()
     const RunResult result = finish(process, 30000);
     QCOMPARE(result.mExitCode, 0);
     QVERIFY(result.lines().contains(u"Morning"_qs));
+}
+
+void TestMobrelaySyncCli::interruptedWhileWaiting()
+{
+    QProcess process;
+    start(process, mHome->path(),
+          {u"--library"_qs, mBrokenLibrary, u"--wait"_qs, u"60"_qs, u"playlists"_qs});
+    QVERIFY(process.waitForStarted());
+    QThread::msleep(500);
+    QVERIFY(::kill(pid_t(process.processId()), SIGINT) == 0);
+    const RunResult result = finish(process, 20000);
+    QCOMPARE(result.mExitCode, 130);
+    QVERIFY2(result.mErr.contains(u"interrupted"_qs), qPrintable(result.mErr));
 }
 
 void TestMobrelaySyncCli::playlists()
