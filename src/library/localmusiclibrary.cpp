@@ -35,16 +35,18 @@ LocalMusicLibrary::~LocalMusicLibrary()
 
 void LocalMusicLibrary::setCancelled(bool aCancelled)
 {
-    QMutexLocker locker(&mPauseLock);
-    mCancelled.store(aCancelled);
-    mPauseWake.wakeAll();
+    {
+        std::lock_guard<std::mutex> locker(mPauseLock);
+        mCancelled.store(aCancelled);
+    }
+    mPauseWake.notify_all();
 }
 
 void LocalMusicLibrary::pause()
 {
-    QMutexLocker locker(&mPauseLock);
-    if (!mCancelled.load())
-        mPauseWake.wait(&mPauseLock, QDeadlineTimer(mRetryPauseMs));
+    std::unique_lock<std::mutex> locker(mPauseLock);
+    mPauseWake.wait_for(locker, std::chrono::milliseconds(mRetryPauseMs),
+                        [this] { return mCancelled.load(); });
 }
 
 bool LocalMusicLibrary::shouldRetry(HResult &aResult, int &aRetryCounter)

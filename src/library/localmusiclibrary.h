@@ -5,15 +5,15 @@
 #include "library/localplaylist.h"
 
 #include <QList>
-#include <QMutex>
 #include <QObject>
 #include <QSet>
 #include <QStringList>
-#include <QWaitCondition>
 
 #include <atomic>
+#include <condition_variable>
 #include <functional>
 #include <memory>
+#include <mutex>
 
 class ITEventConnection;
 
@@ -89,8 +89,8 @@ private:
     int readTracks(const std::shared_ptr<ITPlaylist> &aPlaylist, TrackList &aTracks, qint64 &aSize,
                    bool aConvertToMp3, TrackList &aDrmTracks, LocalPlaylist &aLocalPlaylist);
 
-    QMutex mPauseLock;
-    QWaitCondition mPauseWake;
+    std::mutex mPauseLock;
+    std::condition_variable mPauseWake;
     QStringList mPlaylists;
     QStringList mPodcasts;
     QStringList mPreviousPlaylists;
