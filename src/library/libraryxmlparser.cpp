@@ -113,7 +113,7 @@ bool LibraryXmlParser::nextKeyText(QString &aKey)
             mReader.skipCurrentElement();
             continue;
         }
-        aKey = mReader.readElementText();
+        aKey = readText();
         return mReader.readNextStartElement();
     }
     return false;
@@ -124,6 +124,28 @@ qint64 LibraryXmlParser::readInteger()
     qint64 value = 0;
     readSimple([&value](QStringView aText) { value = aText.trimmed().toLongLong(); });
     return value;
+}
+
+QString LibraryXmlParser::readText()
+{
+    // Unlike readElementText(), builds the usual single-piece text with one allocation.
+    QString text;
+    bool first = true;
+    while (!mReader.atEnd()) {
+        const QXmlStreamReader::TokenType token = mReader.readNext();
+        if (token == QXmlStreamReader::Characters || token == QXmlStreamReader::EntityReference) {
+            if (first)
+                text = mReader.text().toString();
+            else
+                text += mReader.text();
+            first = false;
+        } else if (token == QXmlStreamReader::StartElement) {
+            mReader.skipCurrentElement();
+        } else if (token == QXmlStreamReader::EndElement || token == QXmlStreamReader::Invalid) {
+            break;
+        }
+    }
+    return text;
 }
 
 bool LibraryXmlParser::readBool()
@@ -165,7 +187,8 @@ void LibraryXmlParser::readTracks()
         LibrarySnapshot::TrackRecord track;
         const qint64 id = key.toLongLong();
         readTrack(track);
-        mTrackIndex.insert(id, mSnapshot.addTrack(track));
+        mSnapshot.mTracks.append(std::move(track));
+        mTrackIndex.insert(id, qint32(mSnapshot.mTracks.size()) - 1);
     }
 }
 
@@ -175,13 +198,13 @@ void LibraryXmlParser::readTrack(LibrarySnapshot::TrackRecord &aTrack)
     while (nextKey(key)) {
         switch (key) {
         case Key::Name:
-            aTrack.mName = mReader.readElementText();
+            aTrack.mName = readText();
             break;
         case Key::Artist:
-            aTrack.mArtist = mReader.readElementText();
+            aTrack.mArtist = readText();
             break;
         case Key::Album:
-            aTrack.mAlbum = mReader.readElementText();
+            aTrack.mAlbum = readText();
             break;
         case Key::Size:
             aTrack.mSize = readInteger();
@@ -202,7 +225,7 @@ void LibraryXmlParser::readTrack(LibrarySnapshot::TrackRecord &aTrack)
             readSimple([&aTrack](QStringView aText) { aTrack.mDateAdded = comDateFromIso(aText); });
             break;
         case Key::Location:
-            aTrack.mPath = LibrarySnapshot::decodeFileUrl(mReader.readElementText());
+            aTrack.mPath = LibrarySnapshot::decodeFileUrl(readText());
             break;
         default:
             mReader.skipCurrentElement();
@@ -254,7 +277,7 @@ void LibraryXmlParser::readPlaylist()
     while (nextKey(key)) {
         switch (key) {
         case Key::Name:
-            playlist.mName = mReader.readElementText();
+            playlist.mName = readText();
             break;
         case Key::Master:
             master = readBool();

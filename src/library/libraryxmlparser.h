@@ -61,6 +61,7 @@ private:
     bool nextKeyText(QString &aKey);
     template <typename Use> void readSimple(Use &&aUse);
     qint64 readInteger();
+    QString readText();
     bool readBool();
     static Key keyOf(QStringView aText);
 
