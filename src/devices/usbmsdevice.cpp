@@ -203,6 +203,9 @@ int UsbMSDevice::UploadTrack(Track &aTrack)
         uploaded = SafeFileCopy::copy(aTrack.uploadSourcePath(), destination);
         if (!uploaded)
             result = CopyFailed;
+    } else if (folderMade) {
+        // Nothing was copied: reporting success would count the track as done.
+        result = CopyFailed;
     }
     if (uploaded) {
         aTrack.mDeviceId = deviceId;

@@ -194,8 +194,8 @@ void TestUsbMSDevice::uploadFaults_data()
 
     QTest::newRow("already on the phone") << true << QByteArray("old") << false << false << 0
                                           << QByteArray("Destination file already exists");
-    QTest::newRow("local file missing")
-        << false << QByteArray() << false << false << 0 << QByteArray("Source file doesn't exist");
+    QTest::newRow("local file missing") << false << QByteArray() << false << false << -6005
+                                        << QByteArray("Source file doesn't exist");
     QTest::newRow("local file missing, on the phone")
         << false << QByteArray("kept") << false << false << 0
         << QByteArray("Destination file already exists");
@@ -245,7 +245,7 @@ void TestUsbMSDevice::uploadWithoutLocation()
     Track track = localTrack(QStringLiteral("A"), QStringLiteral("B"), QString(), QByteArray());
     track.mPath.clear();
     QVERIFY(QDir().mkpath(drive(QStringLiteral("Music/A/B/s.mp3"))));
-    QCOMPARE(mDevice->UploadTrack(track), 0);
+    QCOMPARE(mDevice->UploadTrack(track), Device::CopyFailed);
     QVERIFY(!track.mOnRemoteDevice);
     QVERIFY(track.mDeviceId.isEmpty());
     track = localTrack(QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("s.mp3"));
