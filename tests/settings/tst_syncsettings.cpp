@@ -39,7 +39,6 @@ private Q_SLOTS:
     void reconfigureKeepsCacheAndWarnings();
     void generatedCacheNamesFillGaps();
     void valueEncodings();
-    void unconfiguredDeviceIgnoresWrites();
     void namedLists();
     void globalValues();
     void lineNumbersOfDevices();
@@ -57,7 +56,10 @@ void TestSyncSettings::missingAndMalformedFiles()
     QString cache;
     QCOMPARE(settings.getCacheFilename(Phone, cache), SyncSettings::DeviceNotConfigured);
     QCOMPARE(settings.forceArtworkSync(Phone), true);
-    QCOMPARE(settings.numberOfEpisodesToSync(Phone), 0);
+    settings.setConvertAacToMp3(Phone, true);
+    settings.findListElement(Phone, QStringLiteral("photo_folders"), true);
+    QVERIFY(!settings.convertAacToMp3(Phone));
+    QVERIFY(settings.document().documentElement().isNull());
 
     writeSettingsFile("<settings><device><id>phone-1</id><cache>x</cache></device>");
     QCOMPARE(settings.load(), 0);
@@ -219,23 +221,6 @@ void TestSyncSettings::valueEncodings()
     QCOMPARE(settings.selectedBackupPath(Phone), QStringLiteral("/second"));
     QVERIFY(!settings.enableArtworkSync(Phone));
     QCOMPARE(settings.numberOfEpisodesToSync(Phone), 7);
-}
-
-void TestSyncSettings::unconfiguredDeviceIgnoresWrites()
-{
-    SyncSettings settings;
-    settings.load();
-    settings.setConvertAacToMp3(Phone, true);
-    settings.setSkipUsbEjectWarning(Phone);
-    settings.findListElement(Phone, QStringLiteral("photo_folders"), true);
-    QVERIFY(!settings.convertAacToMp3(Phone));
-    QVERIFY(settings.document().documentElement().isNull());
-    QCOMPARE(settings.deviceLineNumber(Phone), -1);
-    bool all = false;
-    int podcastSetting = 0;
-    QStringList pl, pc;
-    QCOMPARE(settings.getConfig(Phone, all, podcastSetting, pl, pc),
-             SyncSettings::DeviceNotConfigured);
 }
 
 void TestSyncSettings::namedLists()
