@@ -1,18 +1,16 @@
-#include "sync/fakepowerinhibitor.h"
 #include "sync/logindpowerinhibitor.h"
 #include "testhome.h"
 
 #include <QDBusConnection>
-#include <QDBusConnectionInterface>
 #include <QDBusContext>
 #include <QDBusUnixFileDescriptor>
 #include <QFile>
-#include <QMutex>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTest>
 #include <QThread>
 
+#include <atomic>
 #include <poll.h>
 #include <unistd.h>
 
@@ -33,43 +31,22 @@ public:
         if (mReadEnd >= 0)
             ::close(mReadEnd);
     }
-    void setRefuse(bool aRefuse)
+    bool lockEnded(int aWaitMs) const
     {
-        QMutexLocker lock(&mMutex);
-        mRefuse = aRefuse;
-    }
-    QStringList lastArguments()
-    {
-        QMutexLocker lock(&mMutex);
-        return mArguments;
-    }
-    int calls()
-    {
-        QMutexLocker lock(&mMutex);
-        return mCalls;
-    }
-    // True when no process holds the lock any more.
-    bool lockEnded(int aWaitMs)
-    {
-        QMutexLocker lock(&mMutex);
         pollfd fd{mReadEnd, POLLIN, 0};
         return ::poll(&fd, 1, aWaitMs) > 0 && (fd.revents & POLLHUP);
     }
+    std::atomic<bool> mRefuse = false;
 
 public Q_SLOTS:
-    QDBusUnixFileDescriptor Inhibit(const QString &aWhat, const QString &aWho, const QString &aWhy,
-                                    const QString &aMode)
+    QDBusUnixFileDescriptor Inhibit(const QString &, const QString &, const QString &,
+                                    const QString &)
     {
-        QMutexLocker lock(&mMutex);
-        ++mCalls;
-        mArguments = {aWhat, aWho, aWhy, aMode};
-        if (mRefuse) {
+        int ends[2];
+        if (mRefuse || ::pipe(ends) != 0) {
             sendErrorReply(QDBusError::AccessDenied, QStringLiteral("Permission denied"));
             return {};
         }
-        int ends[2];
-        if (::pipe(ends) != 0)
-            return {};
         if (mReadEnd >= 0)
             ::close(mReadEnd);
         mReadEnd = ends[0];
@@ -79,11 +56,7 @@ public Q_SLOTS:
     }
 
 private:
-    QMutex mMutex;
-    bool mRefuse = false;
-    int mCalls = 0;
-    int mReadEnd = -1;
-    QStringList mArguments;
+    std::atomic<int> mReadEnd = -1;
 };
 
 } // namespace
@@ -93,63 +66,14 @@ class TestPowerInhibitor : public QObject
     Q_OBJECT
 private Q_SLOTS:
     void systemBusFailsSoftly();
-    void holdsLockUntilRelease();
-    void refusals_data();
-    void refusals();
-    void fakeCounts();
+    void privateBus();
     void cleanupTestCase();
 
 private:
-    bool startPrivateBus();
-    static QByteArray readLog(const QString &aPath);
-
     TestHome mHome;
     QProcess mDaemon;
     QThread mServiceThread;
-    FakeLogind *mLogind = nullptr;
 };
-
-QByteArray TestPowerInhibitor::readLog(const QString &aPath)
-{
-    QFile f(aPath);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-bool TestPowerInhibitor::startPrivateBus()
-{
-    if (mLogind)
-        return true;
-    const QString config = mHome.filePath(QStringLiteral("bus.conf"));
-    QFile f(config);
-    if (!f.open(QIODevice::WriteOnly))
-        return false;
-    f.write("<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\""
-            " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-            "<busconfig><type>session</type><listen>unix:dir=" +
-            QFile::encodeName(mHome.path()) +
-            "</listen><auth>EXTERNAL</auth><policy context=\"default\">"
-            "<allow send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
-            "<allow own=\"*\"/></policy></busconfig>\n");
-    f.close();
-    mDaemon.start(QStringLiteral("dbus-daemon"),
-                  {QStringLiteral("--config-file=") + config, QStringLiteral("--nofork"),
-                   QStringLiteral("--print-address=1")});
-    if (!mDaemon.waitForStarted() || !mDaemon.waitForReadyRead(10000))
-        return false;
-    const QString address = QString::fromUtf8(mDaemon.readLine()).trimmed();
-    QDBusConnection client = QDBusConnection::connectToBus(address, BusName);
-    QDBusConnection service = QDBusConnection::connectToBus(address, ServiceBusName);
-    if (!client.isConnected() || !service.isConnected())
-        return false;
-    // The inhibitor blocks its thread while it waits, so the fake answers from another.
-    mLogind = new FakeLogind;
-    mLogind->moveToThread(&mServiceThread);
-    connect(&mServiceThread, &QThread::finished, mLogind, &QObject::deleteLater);
-    mServiceThread.start();
-    return service.registerObject(QStringLiteral("/org/freedesktop/login1"), mLogind,
-                                  QDBusConnection::ExportAllSlots) &&
-           service.registerService(QStringLiteral("org.freedesktop.login1"));
-}
 
 void TestPowerInhibitor::cleanupTestCase()
 {
@@ -163,96 +87,71 @@ void TestPowerInhibitor::cleanupTestCase()
     }
 }
 
+// Whatever the machine offers, a missing or refusing bus is a log line, not a failure.
 void TestPowerInhibitor::systemBusFailsSoftly()
 {
     const QString log = mHome.enableLog();
     LogindPowerInhibitor inhibitor;
     const bool held = inhibitor.acquire();
     QCOMPARE(inhibitor.isHeld(), held);
-    QCOMPARE(inhibitor.lastError().isEmpty(), held);
     inhibitor.release();
     QVERIFY(!inhibitor.isHeld());
     mHome.disableLog();
-    const QByteArray text = readLog(log);
-    QVERIFY2(text.contains(held ? "Keeping the machine awake" : "Cannot keep the machine awake"),
-             text.constData());
+    QFile file(log);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QVERIFY(file.readAll().contains(held ? "Keeping the machine awake"
+                                         : "Cannot keep the machine awake"));
 }
 
-void TestPowerInhibitor::holdsLockUntilRelease()
+void TestPowerInhibitor::privateBus()
 {
     if (QStandardPaths::findExecutable(QStringLiteral("dbus-daemon")).isEmpty())
         QSKIP("dbus-daemon is needed for a private bus (Debian package dbus-daemon)");
-    QVERIFY(startPrivateBus());
-    mLogind->setRefuse(false);
-    const int callsBefore = mLogind->calls();
+    const QString config = mHome.filePath(QStringLiteral("bus.conf"));
+    QFile f(config);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write("<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\""
+            " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+            "<busconfig><type>session</type><listen>unix:dir=" +
+            QFile::encodeName(mHome.path()) +
+            "</listen><auth>EXTERNAL</auth><policy context=\"default\">"
+            "<allow send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
+            "<allow own=\"*\"/></policy></busconfig>\n");
+    f.close();
+    mDaemon.start(QStringLiteral("dbus-daemon"),
+                  {QStringLiteral("--config-file=") + config, QStringLiteral("--nofork"),
+                   QStringLiteral("--print-address=1")});
+    QVERIFY(mDaemon.waitForStarted() && mDaemon.waitForReadyRead(10000));
+    const QString address = QString::fromUtf8(mDaemon.readLine()).trimmed();
+    QVERIFY(QDBusConnection::connectToBus(address, BusName).isConnected());
+    QDBusConnection service = QDBusConnection::connectToBus(address, ServiceBusName);
+    // The inhibitor blocks its thread while it waits, so the fake answers from another.
+    auto *logind = new FakeLogind;
+    logind->moveToThread(&mServiceThread);
+    connect(&mServiceThread, &QThread::finished, logind, &QObject::deleteLater);
+    mServiceThread.start();
+    QVERIFY(service.registerObject(QStringLiteral("/org/freedesktop/login1"), logind,
+                                   QDBusConnection::ExportAllSlots));
+    QVERIFY(service.registerService(QStringLiteral("org.freedesktop.login1")));
 
     LogindPowerInhibitor inhibitor(BusName);
     QVERIFY2(inhibitor.acquire(), qPrintable(inhibitor.lastError()));
-    QVERIFY(inhibitor.isHeld());
     QVERIFY(inhibitor.acquire());
-    QCOMPARE(mLogind->calls(), callsBefore + 1);
-    QCOMPARE(mLogind->lastArguments(), QStringList({u"sleep:idle"_qs, u"Mobrelay"_qs,
-                                                    u"Synchronizing music"_qs, u"block"_qs}));
-    QVERIFY(!mLogind->lockEnded(100));
-
+    QVERIFY(!logind->lockEnded(100));
     inhibitor.release();
     QVERIFY(!inhibitor.isHeld());
-    QVERIFY(mLogind->lockEnded(5000));
-    inhibitor.release();
-
+    QVERIFY(logind->lockEnded(5000));
     {
         LogindPowerInhibitor dropped(BusName);
         QVERIFY(dropped.acquire());
-        QVERIFY(!mLogind->lockEnded(100));
+        QVERIFY(!logind->lockEnded(100));
     }
-    QVERIFY(mLogind->lockEnded(5000));
-}
+    QVERIFY(logind->lockEnded(5000));
 
-void TestPowerInhibitor::refusals_data()
-{
-    QTest::addColumn<bool>("serviceRunning");
-    QTest::addColumn<QString>("error");
-    QTest::newRow("logind refuses") << true << u"AccessDenied"_qs;
-    QTest::newRow("no logind on the bus") << false << u"ServiceUnknown"_qs;
-}
-
-void TestPowerInhibitor::refusals()
-{
-    QFETCH(bool, serviceRunning);
-    QFETCH(QString, error);
-    if (QStandardPaths::findExecutable(QStringLiteral("dbus-daemon")).isEmpty())
-        QSKIP("dbus-daemon is needed for a private bus (Debian package dbus-daemon)");
-    QVERIFY(startPrivateBus());
-    mLogind->setRefuse(true);
-    QDBusConnection service(ServiceBusName);
-    if (!serviceRunning)
-        QVERIFY(service.unregisterService(QStringLiteral("org.freedesktop.login1")));
-    const QString log = mHome.enableLog();
-
-    LogindPowerInhibitor inhibitor(BusName);
+    logind->mRefuse = true;
     QVERIFY(!inhibitor.acquire());
     QVERIFY(!inhibitor.isHeld());
-    QVERIFY2(inhibitor.lastError().contains(error), qPrintable(inhibitor.lastError()));
-    mHome.disableLog();
-    QVERIFY(readLog(log).contains("Cannot keep the machine awake"));
-    if (!serviceRunning)
-        QVERIFY(service.registerService(QStringLiteral("org.freedesktop.login1")));
-    mLogind->setRefuse(false);
-}
-
-void TestPowerInhibitor::fakeCounts()
-{
-    FakePowerInhibitor fake;
-    QVERIFY(fake.acquire());
-    QVERIFY(fake.isHeld());
-    fake.release();
-    QVERIFY(!fake.isHeld());
-    fake.setFailAcquire(true);
-    QVERIFY(!fake.acquire());
-    QVERIFY(!fake.isHeld());
-    fake.release();
-    QCOMPARE(fake.acquireCount(), 2);
-    QCOMPARE(fake.releaseCount(), 2);
+    QVERIFY(!inhibitor.lastError().isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestPowerInhibitor)
