@@ -52,7 +52,6 @@ struct RunRecord
     int mDeleteQuestions = 0;
     int mDrmQuestions = 0;
     QList<qint64> mSpaceQuestions;
-    bool mConfirmDelete = true;
     bool mGoOnWhenShort = true;
 };
 
@@ -76,14 +75,13 @@ private Q_SLOTS:
     void earlyEnds_data();
     void earlyEnds();
     void cancelWhileCopyingEndsCancelled();
-    void cancelEndsBusyLibraryWait();
 
 private:
     void configure(const QStringList &aPlaylists, bool aAllMusic = false, int aPodcasts = 0,
                    int aEpisodes = 0);
     std::unique_ptr<MusicSync> makeSync(RunRecord &aRecord,
                                         Qt::ConnectionType aQuestions = Qt::DirectConnection);
-    RunRecord run(bool aForceFull = false, bool aConfirmDelete = true, bool aGoOnWhenShort = true);
+    RunRecord run(bool aForceFull = false, bool aGoOnWhenShort = true);
     // Runs in the sync's own thread and returns the final state.
     static int runInThread(MusicSync &aSync);
     QString cachePath() const;
@@ -97,7 +95,6 @@ private:
     LibrarySnapshot mSnapshot;
     std::shared_ptr<FakeVolumeSource> mSource;
     std::unique_ptr<FaultyPhone> mDevice;
-    std::shared_ptr<ScriptedAppFactory> mFactory;
     std::unique_ptr<LocalMusicLibrary> mLibrary;
     FakePowerInhibitor *mInhibitor = nullptr;
     bool mFailInhibitor = false;
@@ -158,9 +155,7 @@ void TestMusicSync::init()
     mSource->plug(mPhoneRoot);
     mDevice = std::make_unique<FaultyPhone>(mSource, mPhoneRoot, u"Phone"_qs, false);
     mDevice->SetConfigured();
-    mFactory = std::make_shared<ScriptedAppFactory>(mSnapshot);
-    mLibrary = std::make_unique<LocalMusicLibrary>(mFactory);
-    mLibrary->setRetryPause(1);
+    mLibrary = std::make_unique<LocalMusicLibrary>(std::make_shared<ScriptedAppFactory>(mSnapshot));
     mConverter = u"false"_qs;
 }
 
@@ -168,7 +163,6 @@ void TestMusicSync::cleanup()
 {
     mFailInhibitor = false;
     mLibrary.reset();
-    mFactory.reset();
     mDevice.reset();
     mSource.reset();
     mHome.reset();
@@ -213,7 +207,7 @@ std::unique_ptr<MusicSync> TestMusicSync::makeSync(RunRecord &aRecord,
         s, &MusicSync::ConfirmDeleteTracks, this,
         [r, s] {
             ++r->mDeleteQuestions;
-            s->setDeleteConfirmed(r->mConfirmDelete);
+            s->setDeleteConfirmed(true);
         },
         aQuestions);
     connect(
@@ -232,10 +226,9 @@ std::unique_ptr<MusicSync> TestMusicSync::makeSync(RunRecord &aRecord,
     return sync;
 }
 
-RunRecord TestMusicSync::run(bool aForceFull, bool aConfirmDelete, bool aGoOnWhenShort)
+RunRecord TestMusicSync::run(bool aForceFull, bool aGoOnWhenShort)
 {
     RunRecord record;
-    record.mConfirmDelete = aConfirmDelete;
     record.mGoOnWhenShort = aGoOnWhenShort;
     auto sync = makeSync(record);
     const int state = sync->runGuarded(aForceFull);
@@ -384,7 +377,7 @@ void TestMusicSync::notEnoughSpace()
     QFETCH(int, finalState);
     mSource->setFreeBytes(mPhoneRoot, freeBytes);
     configure({QStringLiteral("Rock")});
-    const RunRecord record = run(forceFull, true, goOn);
+    const RunRecord record = run(forceFull, goOn);
     QCOMPARE(record.mFinalState, finalState);
     QCOMPARE(record.mSpaceQuestions,
              asked ? QList<qint64>{4000 - qint64(freeBytes)} : QList<qint64>());
@@ -514,27 +507,6 @@ void TestMusicSync::cancelWhileCopyingEndsCancelled()
     QVERIFY(phoneMusicFiles().isEmpty());
     // The device was finalised: its metadata file is there for the phone.
     QVERIFY(QFileInfo(mPhoneRoot + QStringLiteral("/VARUZ/metadata0.xml")).size() > 0);
-}
-
-void TestMusicSync::cancelEndsBusyLibraryWait()
-{
-    configure({QStringLiteral("Rock")});
-    mFactory->faults().fail(QStringLiteral("CreateApp"), ITResult::CallRejected,
-                            FaultScript::Always);
-    RunRecord record;
-    auto sync = makeSync(record);
-    QSignalSpy finished(sync.get(), &MusicSync::runFinished);
-    QSignalSpy progress(sync.get(), qOverload<int, int>(&MusicSync::ProgressUpdate));
-    sync->StartInNewThread(false);
-    QVERIFY(progress.wait(10000));
-    QTest::qWait(300);
-    QVERIFY(!sync->hasFinished());
-    sync->Cancel();
-    QVERIFY(finished.wait(10000));
-    QCOMPARE(finished.first().first().toInt(), MusicSync::StateCancelled);
-    QVERIFY(phoneMusicFiles().isEmpty());
-    // The library is usable again once the run is over.
-    QVERIFY(!mLibrary->isCancelled());
 }
 
 QTEST_GUILESS_MAIN(TestMusicSync)

@@ -108,10 +108,8 @@ private Q_SLOTS:
     void init();
     void exactBytes();
     void roundTrip();
-    void truncatedFile_data();
-    void truncatedFile();
-    void malformedFile_data();
-    void malformedFile();
+    void damagedFile_data();
+    void damagedFile();
     void inPlaceUpdates();
     void inPlaceUpdateChecksPositions_data();
     void inPlaceUpdateChecksPositions();
@@ -206,28 +204,49 @@ void TestTrackCache::roundTrip()
     QCOMPARE(list.totalSizeOnDevice(), 123 + 777 + 1);
 }
 
-void TestTrackCache::truncatedFile_data()
+void TestTrackCache::damagedFile_data()
 {
-    QTest::addColumn<int>("length");
+    QTest::addColumn<int>("length"); // the file is cut there, or else patched
+    QTest::addColumn<int>("offset");
+    QTest::addColumn<qint64>("value");
     QTest::addColumn<int>("result");
     QTest::addColumn<int>("records");
 
-    QTest::newRow("inside total size") << 30 << int(TrackCache::ReadFailed) << 0;
-    QTest::newRow("header only") << RecordStart << 0 << 0;
-    QTest::newRow("inside the marker") << RecordStart + 2 << int(TrackCache::ReadFailed) << 0;
-    QTest::newRow("right after the marker") << RecordStart + 4 << 0 << 1;
-    QTest::newRow("after the name") << NameLengthWord + 10 << 0 << 1;
-    QTest::newRow("inside the size") << OneRecordFileSize - 3 << int(TrackCache::ReadFailed) << 0;
+    const int readFailed = TrackCache::ReadFailed;
+    const int bad = TrackCache::BadFormat;
+    QTest::newRow("cut in total size") << 30 << 0 << qint64(0) << readFailed << 0;
+    QTest::newRow("cut after header") << RecordStart << 0 << qint64(0) << 0 << 0;
+    QTest::newRow("cut in the marker") << RecordStart + 2 << 0 << qint64(0) << readFailed << 0;
+    QTest::newRow("cut after the marker") << RecordStart + 4 << 0 << qint64(0) << 0 << 1;
+    QTest::newRow("cut after the name") << NameLengthWord + 10 << 0 << qint64(0) << 0 << 1;
+    QTest::newRow("cut in the size") << OneRecordFileSize - 3 << 0 << qint64(0) << readFailed << 0;
+    QTest::newRow("wrong magic") << -1 << 0 << qint64(999) << bad << 0;
+    QTest::newRow("huge string length") << -1 << NameLengthWord << qint64(0x7ffffffe) << bad << 0;
+    QTest::newRow("tag 6 in a record") << -1 << IdLengthTag << qint64(6) << bad << 0;
+    QTest::newRow("id past the end") << -1 << IdLengthValue << qint64(6) << bad << 0;
+    QTest::newRow("negative id position") << -1 << IdPositionValue << qint64(-2) << bad << 0;
+    QTest::newRow("huge id position")
+        << -1 << IdPositionValue << std::numeric_limits<qint64>::max() << bad << 0;
+    QTest::newRow("no record marker") << -1 << RecordStart << qint64(77) << bad << 0;
 }
 
 // A record cut short is kept only as "not on the phone", so its track is copied again.
-void TestTrackCache::truncatedFile()
+void TestTrackCache::damagedFile()
 {
     QFETCH(int, length);
+    QFETCH(int, offset);
+    QFETCH(qint64, value);
     QFETCH(int, result);
     QFETCH(int, records);
     writeCache({oneRecordTrack()});
-    writeAll(cachePath(), readAll(cachePath()).left(length));
+    QByteArray bytes = readAll(cachePath());
+    if (length >= 0)
+        bytes.truncate(length);
+    else if (offset == IdPositionValue) // the one 64-bit value of a record
+        patch(bytes, offset, value);
+    else
+        patch(bytes, offset, qint32(value));
+    writeAll(cachePath(), bytes);
 
     const TrackList list = readCache(result);
     QCOMPARE(list.count(), records);
@@ -235,35 +254,6 @@ void TestTrackCache::truncatedFile()
         QVERIFY(!list.at(0).mOnRemoteDevice);
         QVERIFY(list.at(0).mDeviceId.isEmpty());
     }
-}
-
-void TestTrackCache::malformedFile_data()
-{
-    QTest::addColumn<int>("offset");
-    QTest::addColumn<qint64>("value");
-
-    QTest::newRow("wrong magic") << 0 << qint64(999);
-    QTest::newRow("huge string length") << NameLengthWord << qint64(0x7ffffffe);
-    QTest::newRow("tag 6 in a record") << IdLengthTag << qint64(6);
-    QTest::newRow("id past the end") << IdLengthValue << qint64(6);
-    QTest::newRow("negative id position") << IdPositionValue << qint64(-2);
-    QTest::newRow("huge id position") << IdPositionValue << std::numeric_limits<qint64>::max();
-    QTest::newRow("no record marker after the header") << RecordStart << qint64(77);
-}
-
-void TestTrackCache::malformedFile()
-{
-    QFETCH(int, offset);
-    QFETCH(qint64, value);
-    writeCache({oneRecordTrack()});
-    QByteArray bytes = readAll(cachePath());
-    // The identifier's position is the one 64-bit value of a record.
-    if (offset == IdPositionValue)
-        patch(bytes, offset, value);
-    else
-        patch(bytes, offset, qint32(value));
-    writeAll(cachePath(), bytes);
-    QCOMPARE(readCache(TrackCache::BadFormat).count(), 0);
 }
 
 // Deleting (twice) and re-adding rewrite records in place and keep the total right.
