@@ -304,7 +304,7 @@ void TestMusicSync::firstRunThenFullResync()
                                               u"A song 1"_qs, u"A song 0"_qs}));
     QVERIFY(QFileInfo::exists(mPhoneRoot + QStringLiteral("/Playlists_KVL/Mixed.m3u")));
 
-    // A full resynchronisation starts from an empty cache but keeps the identifiers file.
+    // A full resynchronisation starts from empty cache files and records every track again.
     const QString idsFile = cachePath() + u'p';
     const qint64 idsSize = QFileInfo(idsFile).size();
     QFile ids(idsFile);
