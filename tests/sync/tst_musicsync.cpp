@@ -358,29 +358,25 @@ void TestMusicSync::deletionConfirmedFromAnotherThread()
 
 void TestMusicSync::notEnoughSpace_data()
 {
-    QTest::addColumn<quint64>("freeBytes");
     QTest::addColumn<bool>("forceFull");
     QTest::addColumn<bool>("goOn");
-    QTest::addColumn<bool>("asked");
     QTest::addColumn<int>("finalState");
-    QTest::newRow("short, user goes on") << quint64(1500) << false << true << true << 2;
-    QTest::newRow("short, user declines") << quint64(1500) << false << false << true << 6;
-    QTest::newRow("full resync never asks") << quint64(1500) << true << false << false << 2;
+    QTest::newRow("user goes on") << false << true << 2;
+    QTest::newRow("user declines") << false << false << 6;
+    QTest::newRow("full resync never asks") << true << false << 2;
 }
 
+// The four Rock tracks need 4000 bytes; the phone has 1500.
 void TestMusicSync::notEnoughSpace()
 {
-    QFETCH(quint64, freeBytes);
     QFETCH(bool, forceFull);
     QFETCH(bool, goOn);
-    QFETCH(bool, asked);
     QFETCH(int, finalState);
-    mSource->setFreeBytes(mPhoneRoot, freeBytes);
+    mSource->setFreeBytes(mPhoneRoot, 1500);
     configure({QStringLiteral("Rock")});
     const RunRecord record = run(forceFull, goOn);
     QCOMPARE(record.mFinalState, finalState);
-    QCOMPARE(record.mSpaceQuestions,
-             asked ? QList<qint64>{4000 - qint64(freeBytes)} : QList<qint64>());
+    QCOMPARE(record.mSpaceQuestions, forceFull ? QList<qint64>() : QList<qint64>{2500});
     QCOMPARE(phoneMusicFiles().size(), finalState == MusicSync::StateCancelled ? 0 : 4);
 }
 
