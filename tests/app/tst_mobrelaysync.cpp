@@ -149,11 +149,11 @@ bool writeLibrary(const QString &aXmlPath, const QString &aFolder, QList<Library
                         QString::fromLatin1(QUrl::fromLocalFile(track.mPath).toEncoded())) +
                   u"</dict>"_qs;
     }
-    const QList<std::pair<QString, QList<int>>> special{
+    const QList<std::pair<QString, QList<int>>> builtIn{
         {u"Library"_qs, all}, {u"Music"_qs, music}, {u"Podcasts"_qs, podcasts}};
-    for (const auto &[name, items] : special + aPlaylists) {
+    for (const auto &[name, items] : builtIn + aPlaylists) {
         playlists += u"<dict>"_qs + entry(u"Name"_qs, u"string"_qs, name);
-        if (special.contains({name, items}))
+        if (builtIn.contains({name, items}))
             playlists +=
                 u"<key>%1</key><true/>"_qs.arg(name == u"Library"_qs ? u"Master"_qs : name);
         playlists += u"<key>Playlist Items</key><array>"_qs;
