@@ -1,48 +1,47 @@
+#include "app/apppaths.h"
 #include "library/localmusiclibrary.h"
-#include "library/podcastramcache.h"
 #include "library/scriptedappfactory.h"
 #include "sync/tracklist.h"
 #include "testhome.h"
 
+#include <QFile>
 #include <QSignalSpy>
 #include <QTest>
 #include <QThread>
 
 namespace {
 
+using Art = LibrarySnapshot::Artwork;
+
 LibrarySnapshot::TrackRecord record(const QString &aName, const QString &aPath,
-                                    const QString &aArtist = u"Artist"_qs, qint64 aSize = 1000)
+                                    const QList<Art> &aArt = {}, qint64 aSize = 1000)
 {
     LibrarySnapshot::TrackRecord track;
     track.mName = aName;
     track.mAlbum = u"Album"_qs;
-    track.mArtist = aArtist;
+    track.mArtist = u"Artist"_qs;
     track.mPath = aPath;
     track.mSize = aSize;
     track.mDateAdded = 40558.75;
+    track.mArtwork = aArt;
     return track;
 }
 
-// Library, Music, Mix, mix, Dup(A), Dup(B), Smart, Folder, Podcasts.
 LibrarySnapshot sampleLibrary()
 {
     LibrarySnapshot s;
-    const int a = s.addTrack(record(u"Song A"_qs, u"/music/x/a.mp3"_qs));
-    auto bRecord = record(u"Song B"_qs, u"/music/x/b.m4a"_qs, u"Other"_qs, 2000);
+    const int a = s.addTrack(record(u"Song A"_qs, u"/music/x/a.mp3"_qs, {Art{1, "jpeg-bytes"}}));
+    auto bRecord = record(u"Song B"_qs, u"/music/x/b.m4a"_qs, {Art{2, "png-bytes"}}, 2000);
     bRecord.mCompilation = true;
     const int b = s.addTrack(bRecord);
-    const int locked = s.addTrack(record(u"Locked"_qs, u"/music/x/c.M4P"_qs));
-    const int bare = s.addTrack(record(u"Bare"_qs, u"m4p"_qs));
+    const int locked = s.addTrack(record(u"Locked"_qs, u"/music/x/c.M4P"_qs, {Art{3, "bmp"}}));
+    // The first picture is a GIF, which is not saved.
+    const int bare = s.addTrack(
+        record(u"Bare"_qs, u"m4p"_qs, {Art{0, "gif"}, Art{1, "second jpeg"}, Art{2, "third"}}));
     const int stream = s.addTrack(record(u"Stream"_qs, QString()));
     s.addPlaylist(u"Library"_qs, 0, {a, b, locked, bare, stream}, 1);
     s.addPlaylist(u"Music"_qs, 6, {a, b, locked, bare});
     s.addPlaylist(u"Mix"_qs, 0, {a, b, locked, bare, stream});
-    s.addPlaylist(u"mix"_qs, 0, {a});
-    s.addPlaylist(u"Dup"_qs, 0, {a});
-    s.addPlaylist(u"Dup"_qs, 0, {b});
-    s.addPlaylist(u"Smart"_qs, 0, {a});
-    s.addPlaylist(u"Folder"_qs, 4, {a, b});
-    s.addPlaylist(u"Podcasts"_qs, 3, {});
     return s;
 }
 
@@ -53,7 +52,7 @@ LibrarySnapshot podcastLibrary()
     LibrarySnapshot s;
     auto episode = [&s](const QString &aName, const QString &aPodcast, const QString &aPath,
                         double aDay) {
-        auto track = record(aName, aPath, u"Host"_qs, 500);
+        auto track = record(aName, aPath, {}, 500);
         track.mAlbum = aPodcast;
         track.mPodcast = true;
         track.mDateAdded = aDay;
@@ -75,14 +74,6 @@ LibrarySnapshot podcastLibrary()
     return s;
 }
 
-QStringList names(const TrackList &aTracks)
-{
-    QStringList list;
-    for (int i = 0; i < aTracks.count(); ++i)
-        list.append(aTracks.at(i).mTrackName);
-    return list;
-}
-
 } // namespace
 
 class TestLocalMusicLibrary : public QObject
@@ -92,25 +83,17 @@ private Q_SLOTS:
     void init();
     void busyKeepsWaitingUntilCancelled_data();
     void busyKeepsWaitingUntilCancelled();
-    void busyThenAnswering();
+    void cancelWakesAPendingPause();
     void unexpectedErrorsAreTriedNineTimes_data();
     void unexpectedErrorsAreTriedNineTimes();
-    void cancelWakesAPendingPause();
-    void initialiseInNewThread();
-    void getPlaylist_data();
-    void getPlaylist();
-    void getPlaylistFailures();
     void getAllTracks();
-    void getAllTracksPropertyFailures();
-    void refreshPlaylists();
-    void events();
-    void podcasts();
     void getPodcasts();
-    void podcastRamCache();
+    void artworkSavedByFormat_data();
+    void artworkSavedByFormat();
 
 private:
     int allTracks(const QString &aName, TrackList &aTracks, LocalPlaylist &aPlaylist,
-                  TrackList *aDrm = nullptr, bool aConvert = false);
+                  TrackList &aDrm);
 
     std::unique_ptr<TestHome> mHome;
     std::shared_ptr<ScriptedAppFactory> mFactory;
@@ -128,10 +111,9 @@ void TestLocalMusicLibrary::init()
 }
 
 int TestLocalMusicLibrary::allTracks(const QString &aName, TrackList &aTracks,
-                                     LocalPlaylist &aPlaylist, TrackList *aDrm, bool aConvert)
+                                     LocalPlaylist &aPlaylist, TrackList &aDrm)
 {
-    TrackList drm;
-    return mLibrary->getAllTracks(aName, aTracks, mSize, aConvert, aDrm ? *aDrm : drm, aPlaylist);
+    return mLibrary->getAllTracks(aName, aTracks, mSize, true, aDrm, aPlaylist);
 }
 
 void TestLocalMusicLibrary::busyKeepsWaitingUntilCancelled_data()
@@ -167,26 +149,22 @@ void TestLocalMusicLibrary::busyKeepsWaitingUntilCancelled()
     QVERIFY(collection);
 }
 
-void TestLocalMusicLibrary::busyThenAnswering()
+void TestLocalMusicLibrary::cancelWakesAPendingPause()
 {
-    mFactory->faults().fail(u"CreateApp"_qs, ITResult::CallRejected, 30);
-    QSignalSpy failures(mLibrary.get(), &LocalMusicLibrary::iTunesFailure);
-    QSignalSpy okays(mLibrary.get(), &LocalMusicLibrary::iTunesOkay);
-    QSignalSpy complete(mLibrary.get(), &LocalMusicLibrary::initialisationComplete);
-    mLibrary->initialise();
-    mLibrary->initialise();
-    QCOMPARE(failures.count(), 30);
-    QCOMPARE(okays.count(), 1);
-    QCOMPARE(complete.count(), 1);
-
-    // Okay is told once per return to service, not once per call.
-    TrackList tracks;
-    LocalPlaylist playlist;
-    QCOMPARE(allTracks(u"Mix"_qs, tracks, playlist), 0);
-    mFactory->faults().fail(u"Track.Size"_qs, ITResult::ServerExecFailure, 2, u"Song B"_qs);
-    QCOMPARE(allTracks(u"Mix"_qs, tracks, playlist), 0);
-    QCOMPARE(failures.count(), 32);
-    QCOMPARE(okays.count(), 2);
+    mLibrary->setRetryPause(600000);
+    mFactory->faults().fail(u"CreateApp"_qs, ITResult::CallRejected, FaultScript::Always);
+    int result = 1;
+    std::unique_ptr<QThread> worker(QThread::create([&] {
+        TrackList tracks, drm;
+        LocalPlaylist playlist;
+        result = allTracks(u"Mix"_qs, tracks, playlist, drm);
+    }));
+    worker->start();
+    QTRY_VERIFY(mFactory->faults().calls(u"CreateApp"_qs) >= 1);
+    mLibrary->setCancelled(true);
+    QVERIFY(worker->wait(20000));
+    QCOMPARE(result, LocalMusicLibrary::CallFailed);
+    QCOMPARE(mFactory->faults().calls(u"CreateApp"_qs), 1);
 }
 
 void TestLocalMusicLibrary::unexpectedErrorsAreTriedNineTimes_data()
@@ -213,236 +191,74 @@ void TestLocalMusicLibrary::unexpectedErrorsAreTriedNineTimes()
     QCOMPARE(bool(collection), result == 0);
 }
 
-void TestLocalMusicLibrary::cancelWakesAPendingPause()
-{
-    mLibrary->setRetryPause(600000);
-    mFactory->faults().fail(u"CreateApp"_qs, ITResult::CallRejected, FaultScript::Always);
-    int result = 1;
-    std::unique_ptr<QThread> worker(QThread::create([&] {
-        TrackList tracks;
-        LocalPlaylist playlist;
-        result = allTracks(u"Mix"_qs, tracks, playlist);
-    }));
-    worker->start();
-    QTRY_VERIFY(mFactory->faults().calls(u"CreateApp"_qs) >= 1);
-    mLibrary->setCancelled(true);
-    QVERIFY(worker->wait(20000));
-    QCOMPARE(result, LocalMusicLibrary::CallFailed);
-    QCOMPARE(mFactory->faults().calls(u"CreateApp"_qs), 1);
-}
-
-void TestLocalMusicLibrary::initialiseInNewThread()
-{
-    mFactory->faults().fail(u"CreateApp"_qs, ITResult::ServerExecFailure, 3);
-    // Queued to this thread, as the window receives them.
-    int complete = 0, failures = 0;
-    connect(mLibrary.get(), &LocalMusicLibrary::initialisationComplete, this, [&] { ++complete; });
-    connect(mLibrary.get(), &LocalMusicLibrary::iTunesFailure, this, [&] { ++failures; });
-    mLibrary->initialiseInNewThread();
-    QTRY_COMPARE(complete, 1);
-    QTRY_COMPARE(failures, 3);
-
-    // A library still waiting for a busy server can be destroyed.
-    auto waiting = std::make_unique<LocalMusicLibrary>(mFactory);
-    mFactory->faults().fail(u"CreateApp"_qs, ITResult::CallRejected, FaultScript::Always);
-    waiting->initialiseInNewThread();
-    QTRY_VERIFY(mFactory->faults().calls(u"CreateApp"_qs) >= 5);
-    waiting.reset();
-}
-
-void TestLocalMusicLibrary::getPlaylist_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<int>("result");
-    QTest::addColumn<qint64>("size");
-    QTest::newRow("exact") << u"Mix"_qs << 0 << qint64(6000);
-    QTest::newRow("lower case is another playlist") << u"mix"_qs << 0 << qint64(1000);
-    QTest::newRow("other case does not match") << u"MIX"_qs << -8001 << qint64(0);
-    QTest::newRow("duplicate takes the later") << u"Dup"_qs << 0 << qint64(2000);
-    QTest::newRow("empty name is Music") << QString() << 0 << qint64(5000);
-    QTest::newRow("podcasts by name") << u"Podcasts"_qs << 0 << qint64(0);
-}
-
-void TestLocalMusicLibrary::getPlaylist()
-{
-    QFETCH(QString, name);
-    QFETCH(int, result);
-    QFETCH(qint64, size);
-    std::shared_ptr<ITPlaylist> playlist;
-    qint64 actualSize = -1;
-    QCOMPARE(mLibrary->getPlaylist(name, playlist, actualSize), result);
-    QCOMPARE(actualSize, size);
-    QCOMPARE(bool(playlist), result == 0);
-}
-
-// A playlist that cannot be read is a failure, never a missing playlist.
-void TestLocalMusicLibrary::getPlaylistFailures()
-{
-    std::shared_ptr<ITPlaylist> playlist;
-    qint64 size = 0;
-    mFactory->faults().fail(u"Playlist.Name"_qs, ITResult::Fail, FaultScript::Always, u"Smart"_qs);
-    QCOMPARE(mLibrary->getPlaylist(u"Mix"_qs, playlist, size), LocalMusicLibrary::CallFailed);
-    mFactory->faults().clear();
-    mFactory->faults().fail(u"Playlist.Size"_qs, ITResult::Fail, FaultScript::Always);
-    QCOMPARE(mLibrary->getPlaylist(u"Mix"_qs, playlist, size), LocalMusicLibrary::CallFailed);
-    QVERIFY(!playlist);
-}
-
 void TestLocalMusicLibrary::getAllTracks()
 {
     TrackList tracks, drm;
-    tracks.addTrack(Track(u"Before"_qs, u"X"_qs, u"Y"_qs, 1, u"/p"_qs, false, true, true, u"7"_qs));
     LocalPlaylist playlist;
-    QCOMPARE(allTracks(u"Mix"_qs, tracks, playlist, &drm, true), 0);
+    QCOMPARE(allTracks(u"Mix"_qs, tracks, playlist, drm), 0);
     QCOMPARE(mSize, 6000);
     // Song A, Song B and the bare "m4p" location; the stream has no file.
-    QCOMPARE(tracks.count(), 4);
+    QCOMPARE(tracks.count(), 3);
     QCOMPARE(drm.count(), 1);
+    QCOMPARE(drm.at(0).mTrackName, u"Locked"_qs);
     QCOMPARE(playlist.mEntries.size(), 3);
-    QCOMPARE(playlist.mEntries.at(2).mTrack, 3);
+    QCOMPARE(playlist.mEntries.at(2).mTrack, 2);
     QCOMPARE(playlist.mEntries.at(0).mDateAdded, 40558);
-    QVERIFY(tracks.at(2).mIsCompilation && tracks.at(2).mConvertToMp3);
+    QVERIFY(tracks.at(1).mIsCompilation && tracks.at(1).mConvertToMp3);
 
-    // Reading the same playlist again merges into the same records.
-    LocalPlaylist again;
-    QCOMPARE(allTracks(u"Mix"_qs, tracks, again, &drm, true), 0);
-    QCOMPARE(tracks.count(), 4);
-    QCOMPARE(again.mEntries.at(1).mTrack, 2);
-
-    TrackList whole;
-    LocalPlaylist music, missing;
-    QCOMPARE(allTracks(QString(), whole, music), 0);
-    QCOMPARE(whole.count(), 3);
-    QCOMPARE(allTracks(u"Nope"_qs, whole, missing), LocalMusicLibrary::CallFailed);
+    LocalPlaylist missing;
+    QCOMPARE(allTracks(u"Nope"_qs, tracks, missing, drm), LocalMusicLibrary::CallFailed);
     QVERIFY(missing.mEntries.isEmpty());
-}
-
-void TestLocalMusicLibrary::getAllTracksPropertyFailures()
-{
-    FaultScript &faults = mFactory->faults();
-    faults.fail(u"FileTrack.Location"_qs, ITResult::Fail, FaultScript::Always, u"Song A"_qs);
-    faults.fail(u"Track.Artist"_qs, ITResult::Fail, FaultScript::Always, u"Song B"_qs);
-    faults.answerNull(u"Track.Album"_qs, FaultScript::Always, u"Song B"_qs);
-    faults.fail(u"Track.QueryFileTrack"_qs, ITResult::NoInterface, 1, u"Bare"_qs);
-    faults.fail(u"FileTrack.DateAdded"_qs, ITResult::CallRejected, 2, u"Song B"_qs);
-    faults.fail(u"TrackCollection.Item"_qs, ITResult::Fail, FaultScript::Always, u"3"_qs);
-    TrackList tracks;
-    LocalPlaylist playlist;
-    QCOMPARE(allTracks(u"Mix"_qs, tracks, playlist), 0);
-    QCOMPARE(tracks.count(), 1);
-    const Track &b = tracks.at(0);
-    QVERIFY(b.mTrackName == u"Song B"_qs && b.mArtistName.isEmpty());
-    QVERIFY(!b.mAlbumName.isNull() && b.mAlbumName.isEmpty());
-    QCOMPARE(b.mDateAdded, 40558);
-    QCOMPARE(faults.calls(u"FileTrack.Location"_qs), 9 + 1);
-    // Item 3 is never fetched; the other four are asked for their file.
-    QCOMPARE(faults.calls(u"Track.QueryFileTrack"_qs), 4);
-    QCOMPARE(playlist.mEntries.size(), 1);
-
-    faults.clear();
-    faults.fail(u"Playlist.Tracks"_qs, ITResult::Fail, FaultScript::Always);
-    QCOMPARE(allTracks(u"Mix"_qs, tracks, playlist), LocalMusicLibrary::CallFailed);
-}
-
-void TestLocalMusicLibrary::refreshPlaylists()
-{
-    QVERIFY(mLibrary->refreshPlaylists());
-    QCOMPARE(mLibrary->playlists(),
-             QStringList({u"Mix"_qs, u"mix"_qs, u"Dup"_qs, u"Dup"_qs, u"Smart"_qs}));
-    QVERIFY(!mLibrary->refreshPlaylists());
-
-    // Changed contents are not a changed list; a renamed playlist is.
-    LibrarySnapshot changed = sampleLibrary();
-    changed.mPlaylists[6].mTracks = {1, 2};
-    mFactory->setLibrary(changed);
-    QVERIFY(!mLibrary->refreshPlaylists());
-    changed.mPlaylists[6].mName = u"Smarter"_qs;
-    mFactory->setLibrary(changed);
-    QVERIFY(mLibrary->refreshPlaylists());
-    QCOMPARE(mLibrary->playlists().last(), u"Smarter"_qs);
-
-    mFactory->faults().fail(u"CreateApp"_qs, ITResult::Fail, FaultScript::Always);
-    QVERIFY(!mLibrary->refreshPlaylists());
-}
-
-void TestLocalMusicLibrary::events()
-{
-    QSignalSpy events(mLibrary.get(), &LocalMusicLibrary::localLibraryEvent);
-    // Listening again replaces the connection rather than doubling events.
-    for (int round = 1; round <= 2; ++round) {
-        QCOMPARE(mLibrary->listenForITunesEvents(), ITResult::Ok);
-        QCOMPARE(mFactory->connectionCount(), 1);
-        mFactory->fireEvent();
-        QCOMPARE(events.count(), round);
-    }
-    mLibrary.reset();
-    QCOMPARE(mFactory->connectionCount(), 0);
-}
-
-void TestLocalMusicLibrary::podcasts()
-{
-    mFactory->setLibrary(podcastLibrary());
-    mLibrary->refreshPodcasts();
-    QCOMPARE(mLibrary->podcasts(), QStringList({u"Pod A"_qs, u"Pod B"_qs, u""_qs, u"Pod C"_qs}));
-
-    mFactory->faults().fail(u"Playlist.Tracks"_qs, ITResult::Fail, FaultScript::Always);
-    mLibrary->refreshPodcasts();
-    QVERIFY(mLibrary->podcasts().isEmpty());
-
-    // Without a Podcasts playlist each wanted podcast is an empty playlist.
-    mFactory->faults().clear();
-    mFactory->setLibrary(sampleLibrary());
-    QList<LocalPlaylist> playlists;
-    TrackList tracks;
-    mLibrary->getPodcasts({u"Pod A"_qs}, playlists, tracks);
-    QCOMPARE(playlists.size(), 1);
-    QVERIFY(playlists.first().mEntries.isEmpty());
-    QCOMPARE(tracks.count(), 0);
 }
 
 void TestLocalMusicLibrary::getPodcasts()
 {
     mFactory->setLibrary(podcastLibrary());
-    QList<LocalPlaylist> playlists{LocalPlaylist{u"Earlier"_qs, {}}};
+    mLibrary->refreshPodcasts();
+    QCOMPARE(mLibrary->podcasts(), QStringList({u"Pod A"_qs, u"Pod B"_qs, u""_qs, u"Pod C"_qs}));
+
+    QList<LocalPlaylist> playlists;
     TrackList tracks;
-    tracks.addTrack(Track(u"Other"_qs, u"X"_qs, u"Y"_qs, 1, u"/o"_qs, true, false, false, {}));
     mLibrary->getPodcasts({u"Pod B"_qs, u"Nothing"_qs, u"Pod A"_qs, QString()}, playlists, tracks);
-    QCOMPARE(playlists.size(), 5);
-    QCOMPARE(playlists.at(2).mName, u"Nothing"_qs);
-    QVERIFY(playlists.at(2).mEntries.isEmpty());
+    QCOMPARE(playlists.size(), 4);
+    QCOMPARE(playlists.at(1).mName, u"Nothing"_qs);
+    QVERIFY(playlists.at(1).mEntries.isEmpty());
     // The m4b episode is copy-protected and left out; Pod C is not wanted.
-    QCOMPARE(names(tracks),
-             QStringList({u"Other"_qs, u"A1"_qs, u"B1"_qs, u"A2"_qs, u"Loose"_qs, u"B2"_qs}));
-    const auto &podB = playlists.at(1).mEntries;
+    QCOMPARE(tracks.count(), 5);
+    const auto &podB = playlists.at(0).mEntries;
     QCOMPARE(podB.size(), 2);
-    QCOMPARE(podB.at(0).mTrack, 2);
+    QCOMPARE(tracks.at(podB.at(0).mTrack).mTrackName, u"B1"_qs);
     QCOMPARE(podB.at(0).mDateAdded, 41001);
-    QCOMPARE(podB.at(1).mTrack, 5);
+    QCOMPARE(tracks.at(podB.at(1).mTrack).mTrackName, u"B2"_qs);
     // A1 is in both Podcasts playlists: one track, two entries.
-    QCOMPARE(playlists.at(3).mEntries.size(), 3);
-    QCOMPARE(playlists.at(3).mEntries.at(2).mTrack, 1);
-    QCOMPARE(playlists.at(4).mEntries.size(), 1);
+    QCOMPARE(playlists.at(2).mEntries.size(), 3);
+    QCOMPARE(playlists.at(2).mEntries.at(2).mTrack, playlists.at(2).mEntries.at(0).mTrack);
+    QCOMPARE(playlists.at(3).mEntries.size(), 1);
 }
 
-void TestLocalMusicLibrary::podcastRamCache()
+void TestLocalMusicLibrary::artworkSavedByFormat_data()
 {
-    mFactory->setLibrary(podcastLibrary());
-    auto cache = std::make_unique<PodcastRamCache>(mFactory);
-    QSignalSpy updated(cache.get(), &PodcastRamCache::updated);
-    cache->start();
-    QTRY_COMPARE(updated.count(), 1);
-    cache->wait();
-    QStringList names;
-    cache->getPodcasts(names);
-    QCOMPARE(names.size(), 4);
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QByteArray>("content");
+    QTest::newRow("jpeg") << u"Song A"_qs << u"temp_art.jpg"_qs << QByteArray("jpeg-bytes");
+    QTest::newRow("png") << u"Song B"_qs << u"temp_art.png"_qs << QByteArray("png-bytes");
+    QTest::newRow("bmp") << u"Locked"_qs << u"temp_art.bmp"_qs << QByteArray("bmp");
+    QTest::newRow("unsupported first")
+        << u"Bare"_qs << u"temp_art.jpg"_qs << QByteArray("second jpeg");
+}
 
-    // Destroying it cancels the wait for a busy library.
-    mFactory->faults().fail(u"CreateApp"_qs, ITResult::CallRejected, FaultScript::Always);
-    cache = std::make_unique<PodcastRamCache>(mFactory);
-    cache->start();
-    QTRY_VERIFY(mFactory->faults().calls(u"CreateApp"_qs) >= 2);
-    cache.reset();
-    QVERIFY(PodcastRamCache::instance() == nullptr);
+void TestLocalMusicLibrary::artworkSavedByFormat()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, file);
+    QFETCH(QByteArray, content);
+    const QString path = mLibrary->generateArtwork(
+        Track(name, u"Album"_qs, u"Artist"_qs, 1, u"/m/x.mp3"_qs, true, false, false, QString()));
+    QCOMPARE(path, AppPaths::dataFolder() + u"/"_qs + file);
+    QFile saved(path);
+    QVERIFY(saved.open(QIODevice::ReadOnly));
+    QCOMPARE(saved.readAll(), content);
 }
 
 QTEST_GUILESS_MAIN(TestLocalMusicLibrary)
