@@ -2,7 +2,6 @@
 #include "testhome.h"
 
 #include <QCryptographicHash>
-#include <QDateTime>
 #include <QDirIterator>
 #include <QProcess>
 #include <QStandardPaths>
@@ -64,14 +63,6 @@ RunResult run(const QString &aHome, const QStringList &aArguments)
     return finish(process);
 }
 
-bool ffmpeg(const QStringList &aArguments)
-{
-    QProcess process;
-    process.start(u"ffmpeg"_qs, QStringList{u"-v"_qs, u"error"_qs, u"-y"_qs} + aArguments);
-    return process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit &&
-           process.exitCode() == 0;
-}
-
 QStringList words(const QString &aText)
 {
     return aText.split(QLatin1Char(' '), Qt::SkipEmptyParts);
@@ -95,22 +86,20 @@ bool makeAudio(LibraryTrack &aTrack, const QString &aFolder, int aIndex)
     }
     QStringList args{u"-f"_qs, u"lavfi"_qs, u"-i"_qs,
                      u"sine=frequency=%1:duration=0.4"_qs.arg(220 + 110 * aIndex)};
-    if (!aTrack.mCover.isEmpty()) {
-        const QString cover = aFolder + u"/cover-%1.jpg"_qs.arg(aTrack.mCover);
-        if (!QFileInfo::exists(cover) &&
-            !ffmpeg(words(u"-f lavfi -i color=c=%1:s=96x64 -frames:v 1"_qs.arg(aTrack.mCover)) +
-                    QStringList{cover}))
-            return false;
-        args += QStringList{u"-i"_qs, cover} +
-                words(u"-map 0:a -map 1:v -c:v copy -disposition:v attached_pic"_qs);
-    }
+    if (!aTrack.mCover.isEmpty())
+        args +=
+            words(u"-f lavfi -i color=c=%1:s=96x64:d=0.1 -map 0:a -map 1:v -frames:v 1 -c:v mjpeg "
+                  "-disposition:v attached_pic"_qs.arg(aTrack.mCover));
     args += {u"-metadata"_qs, u"title="_qs + aTrack.mName,
              u"-metadata"_qs, u"artist="_qs + aTrack.mArtist,
              u"-metadata"_qs, u"album="_qs + aTrack.mAlbum,
              u"-metadata"_qs, u"track="_qs + QString::number(aTrack.mNumber)};
     args += words(aTrack.mFormat == u"m4a"_qs ? u"-c:a aac -b:a 48k"_qs
                                               : u"-c:a libmp3lame -b:a 32k -id3v2_version 3"_qs);
-    return ffmpeg(args + QStringList{aTrack.mPath});
+    QProcess ffmpeg;
+    ffmpeg.start(u"ffmpeg"_qs, words(u"-v error -y"_qs) + args + QStringList{aTrack.mPath});
+    return ffmpeg.waitForFinished(60000) && ffmpeg.exitStatus() == QProcess::NormalExit &&
+           ffmpeg.exitCode() == 0;
 }
 
 bool writeLibrary(const QString &aXmlPath, const QString &aFolder, QList<LibraryTrack> &aTracks,
@@ -174,7 +163,6 @@ QByteArray fileHash(const QString &aPath)
     return QCryptographicHash::hash(readFile(aPath), QCryptographicHash::Sha1).toHex();
 }
 
-// Hash and modification time of every file below aRoot by relative path.
 QMap<QString, QByteArray> snapshot(const QString &aRoot)
 {
     QMap<QString, QByteArray> files;
@@ -190,7 +178,6 @@ QMap<QString, QByteArray> snapshot(const QString &aRoot)
 
 constexpr int Morning = 0, Noon = 1, Evening = 2, Low = 3, High = 4, Cafe = 5, BigOne = 6,
               BigTwo = 7, BigThree = 8;
-const QString ArtOff = u"<force-album-art-sync>false</force-album-art-sync>"_qs;
 } // namespace
 
 class TestMobrelaySync : public QObject
@@ -201,7 +188,6 @@ private Q_SLOTS:
     void init();
     void cleanup() { mHome.reset(); }
     void firstRunThenNothingToDo();
-    void droppedPlaylist_data();
     void droppedPlaylist();
     void albumArtOncePerAlbumAndForcedPass();
     void interruptedMidCopy_data();
@@ -221,7 +207,6 @@ private:
         return run(mHome->path(),
                    QStringList{u"--library"_qs, mLibrary, u"sync"_qs, mPhone} + aOptions);
     }
-    bool startCopying(QProcess &aProcess, QString &aOut);
     QString onPhone(const QString &aPath) const { return mPhone + QLatin1Char('/') + aPath; }
     QString phonePath(int aTrack, bool aConverted = false) const;
     QStringList phonePaths(const QList<int> &aTracks, bool aConverted = false) const;
@@ -233,7 +218,8 @@ private:
     }
     bool forcedArtOff() const
     {
-        return readFile(mHome->filePath(u"VARUZ/varuz.xml"_qs)).contains(ArtOff.toUtf8());
+        return readFile(mHome->filePath(u"VARUZ/varuz.xml"_qs))
+            .contains("<force-album-art-sync>false</force-album-art-sync>");
     }
 
     std::unique_ptr<TestHome> mHome;
@@ -281,17 +267,6 @@ void TestMobrelaySync::init()
     mPhone = mHome->filePath(u"phone"_qs);
 }
 
-bool TestMobrelaySync::startCopying(QProcess &aProcess, QString &aOut)
-{
-    start(aProcess, mHome->path(), {u"--library"_qs, mLibrary, u"sync"_qs, mPhone});
-    while (!aOut.contains(u"progress 13 "_qs)) {
-        if (!aProcess.waitForReadyRead(30000))
-            return false;
-        aOut += QString::fromUtf8(aProcess.readAllStandardOutput());
-    }
-    return true;
-}
-
 QString TestMobrelaySync::phonePath(int aTrack, bool aConverted) const
 {
     const LibraryTrack &track = mTracks.at(aTrack);
@@ -326,26 +301,19 @@ void TestMobrelaySync::firstRunThenNothingToDo()
         configure(words(u"--playlists Road,Night,Extra --album-art off --convert-to-mp3 on"_qs)));
     const RunResult first = sync();
     QVERIFY2(first.mExitCode == 0, qPrintable(first.mOut + first.mErr));
-    QCOMPARE(first.states().first(), 9);
     QCOMPARE(first.states().last(), 2);
-    // Every chosen track and only those; MP3 sources byte for byte, AAC ones converted.
     QCOMPARE(musicFiles(), phonePaths({Morning, Noon, Evening, Low, High, Cafe}, true));
     for (int track : {Morning, Noon, High, Cafe})
         QVERIFY(sameAsSource(track));
-    for (int track : {Evening, Low}) {
-        const LibraryTrack &source = mTracks.at(track);
-        QProcess probe;
-        probe.start(u"ffprobe"_qs,
-                    words(u"-v error -show_entries format=format_name:format_tags=title,artist,"
-                          "album -of default=noprint_wrappers=1"_qs) +
-                        QStringList{onPhone(phonePath(track, true))});
-        QVERIFY(probe.waitForFinished(30000) && probe.exitCode() == 0);
-        const QString info = QString::fromUtf8(probe.readAllStandardOutput());
-        for (const QString &expected :
-             QStringList{u"format_name=mp3"_qs, u"TAG:title="_qs + source.mName,
-                         u"TAG:artist="_qs + source.mArtist, u"TAG:album="_qs + source.mAlbum})
-            QVERIFY2(info.contains(expected), qPrintable(info));
-    }
+    QProcess probe; // the converted AAC track keeps its tags
+    probe.start(u"ffprobe"_qs,
+                words(u"-v error -show_entries format=format_name:format_tags=title,artist,album "
+                      "-of default=noprint_wrappers=1"_qs) +
+                    QStringList{onPhone(phonePath(Low, true))});
+    QVERIFY(probe.waitForFinished(30000) && probe.exitCode() == 0);
+    QCOMPARE(
+        QString::fromUtf8(probe.readAllStandardOutput()),
+        u"format_name=mp3\nTAG:title=Low Hum\nTAG:artist=Beta Duo\nTAG:album=Quiet Rooms\n"_qs);
     const QString road = QString::fromUtf8(readFile(onPhone(u"Playlists_KVL/Road.m3u"_qs)));
     QVERIFY2(road.startsWith(u"#EXTM3U"_qs), qPrintable(road));
     for (int track : {Morning, Noon, Evening})
@@ -354,7 +322,6 @@ void TestMobrelaySync::firstRunThenNothingToDo()
     const QString metadata = QString::fromUtf8(readFile(onPhone(u"VARUZ/metadata0.xml"_qs)));
     QVERIFY2(metadata.contains(u"Café Drone"_qs) && metadata.trimmed().endsWith(u"</metadata>"_qs),
              qPrintable(metadata));
-    QVERIFY(QFileInfo(mHome->filePath(u"VARUZ/mcache0"_qs)).size() > 0);
     QVERIFY(readFile(mHome->filePath(u"VARUZ/mcache0p"_qs))
                 .contains(QByteArray(reinterpret_cast<const char *>(u"High Chirp"), 20)));
 
@@ -372,23 +339,15 @@ void TestMobrelaySync::firstRunThenNothingToDo()
     QCOMPARE(after, unchanged);
 }
 
-void TestMobrelaySync::droppedPlaylist_data()
-{
-    QTest::addColumn<QStringList>("refusal");
-    QTest::newRow("--no-delete") << QStringList{u"--no-delete"_qs};
-    QTest::newRow("no terminal to ask") << QStringList{};
-}
-
 void TestMobrelaySync::droppedPlaylist()
 {
-    QFETCH(QStringList, refusal);
     QVERIFY(configure({u"--playlists"_qs, u"Road,Night"_qs}));
     QCOMPARE(sync({u"--yes"_qs}).mExitCode, 0);
     QVERIFY(configure({u"--playlists"_qs, u"Road"_qs}));
     const QMap<QString, QByteArray> before = snapshot(onPhone(u"Music"_qs));
     const QByteArray cacheBefore = readFile(mHome->filePath(u"VARUZ/mcache0"_qs));
 
-    const RunResult refused = sync(refusal);
+    const RunResult refused = sync({u"--no-delete"_qs});
     QCOMPARE(refused.mExitCode, 2);
     QCOMPARE(refused.states().last(), 6);
     QVERIFY(!refused.states().contains(12) && !refused.copiedSomething());
@@ -411,7 +370,6 @@ void TestMobrelaySync::albumArtOncePerAlbumAndForcedPass()
     QCOMPARE(sync().mExitCode, 0);
     QVERIFY(readFile(first).startsWith("\xFF\xD8"));
     QCOMPARE(readFile(hint).count('\n'), 1); // Extra's album has no cover
-    QVERIFY(forcedArtOff());
 
     QVERIFY(configure(words(u"--playlists Road,Night,Extra --album-art off"_qs)));
     QVERIFY(sync().copiedSomething());
@@ -440,22 +398,19 @@ void TestMobrelaySync::interruptedMidCopy()
     QFETCH(int, signal);
     QVERIFY(configure({u"--playlists"_qs, u"Road,Big"_qs}));
     QProcess process;
-    QString out;
-    QVERIFY2(startCopying(process, out), qPrintable(out));
+    start(process, mHome->path(), {u"--library"_qs, mLibrary, u"sync"_qs, mPhone});
+    QVERIFY(process.waitForStarted());
     // Wait until a copy is under way: its temporary file is there.
     bool copying = false;
     for (int i = 0; i < 20000 && !copying && process.state() == QProcess::Running; ++i) {
-        QDirIterator it(onPhone(u"Music"_qs), QDir::Files | QDir::Hidden,
-                        QDirIterator::Subdirectories);
-        while (it.hasNext() && !copying)
-            copying = it.next().section(QLatin1Char('/'), -1).startsWith(QLatin1Char('.'));
-        if (!copying)
-            QThread::usleep(500);
+        QThread::usleep(500);
+        copying = !QDir(onPhone(u"Music/Heavy/Large"_qs))
+                       .entryList({u".*"_qs}, QDir::Files | QDir::Hidden)
+                       .isEmpty();
     }
     QVERIFY2(copying, "the run ended before a copy could be interrupted");
     QVERIFY(::kill(pid_t(process.processId()), signal) == 0);
-    RunResult result = finish(process);
-    result.mOut.prepend(out);
+    const RunResult result = finish(process);
     if (signal == SIGINT) {
         const QList<int> states = result.states();
         QCOMPARE(result.mExitCode, 2);
@@ -468,10 +423,9 @@ void TestMobrelaySync::interruptedMidCopy()
     const QList<int> wanted{Morning, Noon, Evening, BigOne, BigTwo, BigThree};
     int complete = 0;
     for (int track : wanted) {
-        if (QFileInfo::exists(onPhone(phonePath(track)))) {
-            QVERIFY2(sameAsSource(track), qPrintable(phonePath(track)));
-            ++complete;
-        }
+        const bool there = QFileInfo::exists(onPhone(phonePath(track)));
+        QVERIFY2(!there || sameAsSource(track), qPrintable(phonePath(track)));
+        complete += there;
     }
     QVERIFY(complete < wanted.size());
     const RunResult next = sync();
@@ -498,7 +452,6 @@ void TestMobrelaySync::exitStatus_data()
         << u"--playlists Extra BLOCK"_qs << u"--library LIBRARY sync PHONE"_qs << 2
         << u"state 3"_qs;
     QTest::newRow("no command") << QString() << QString() << 64 << u"no command"_qs;
-    // A missing file is not worth waiting for, whatever the wait.
     QTest::newRow("missing library")
         << QString() << u"--library MISSING --wait 600 sync PHONE --yes"_qs << 66
         << u"library file not found: MISSING"_qs;
@@ -528,7 +481,6 @@ void TestMobrelaySync::exitStatus()
     const QString output = result.mOut + result.mErr;
     QVERIFY2(output.contains(place(message)), qPrintable(output));
     QCOMPARE(result.states().isEmpty(), status > 2);
-    // Only the incomplete run copies: Night's two tracks and the unprotected one.
     QCOMPARE(musicFiles().size(), status == 1 ? 3 : 0);
 }
 
