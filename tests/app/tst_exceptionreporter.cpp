@@ -1,10 +1,13 @@
 #include "app/exceptionreporter.h"
 #include "app/guardedregion.h"
+#include "app/logger.h"
 #include "testhome.h"
 
 #include <QFile>
 #include <QRegularExpression>
 #include <QTest>
+
+#include <atomic>
 
 #include <csignal>
 #include <fcntl.h>
@@ -104,6 +107,7 @@ private Q_SLOTS:
     void eachFaultIsReportedAndSurvived_data();
     void eachFaultIsReportedAndSurvived();
     void signalsOutsideARegionKeepTheirBehaviour();
+    void faultInsideALogWriteReleasesTheLog();
 
 private:
     std::unique_ptr<TestHome> mHome;
@@ -191,6 +195,28 @@ void TestExceptionReporter::signalsOutsideARegionKeepTheirBehaviour()
         QVERIFY2(WIFSIGNALED(status), qPrintable(QStringLiteral("status %1").arg(status)));
         QCOMPARE(WTERMSIG(status), SIGSEGV);
     }
+}
+
+void TestExceptionReporter::faultInsideALogWriteReleasesTheLog()
+{
+    // The report, and every later line, needs the lock that the faulting write held.
+    std::atomic<bool> done = false;
+    std::thread worker([&] {
+        const char *volatile wild = reinterpret_cast<const char *>(quintptr(8));
+        GuardedRegion::run([&] { Logger::instance().enter(wild); });
+        Logger::instance().text("after");
+        done = true;
+    });
+    if (!QTest::qWaitFor([&] { return done.load(); }, 5000)) {
+        worker.detach();
+        QFAIL("the log lock is still held after the fault");
+    }
+    worker.join();
+    QCOMPARE(reportsIn(mLogPath).value(0).first,
+             QStringLiteral("Exception: EXCEPTION_ACCESS_VIOLATION"));
+    QFile log(mLogPath);
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    QVERIFY(log.readAll().endsWith("    after\r\n"));
 }
 
 QTEST_GUILESS_MAIN(TestExceptionReporter)
