@@ -3,7 +3,7 @@
 #include <QtGlobal>
 
 // Result of every call into the library automation layer: negative is a failure,
-// with the values the automation server of the Windows original used.
+// with the values that COM automation servers answer.
 using HResult = qint32;
 
 namespace ITResult {

@@ -239,7 +239,14 @@ bool MusicSync::runSteps(SyncSettings &aSettings)
     if (read != 0 && read != TrackCache::EndOfFile)
         log.value("Reading the track cache stopped early", read);
 
-    scanPlaylists(aSettings, playlists, allMusic);
+    if (!scanPlaylists(aSettings, playlists, allMusic)) {
+        // The playlist's tracks would otherwise be taken for unwanted ones and deleted.
+        mCache.close();
+        mCacheOpen = false;
+        mDevice->FinalizeSync();
+        fail(QStringLiteral("A playlist could not be read from the library"));
+        return false;
+    }
     addPodcasts(aSettings, podcasts, podcastSetting);
     checkSpace();
 
@@ -294,7 +301,7 @@ void MusicSync::removeCacheFiles(const SyncSettings &aSettings)
     QFile::remove(cacheFile + QLatin1Char('p'));
 }
 
-void MusicSync::scanPlaylists(const SyncSettings &aSettings, QStringList aPlaylists, bool aAllMusic)
+bool MusicSync::scanPlaylists(const SyncSettings &aSettings, QStringList aPlaylists, bool aAllMusic)
 {
     LogScope scope("MusicSync::scanPlaylists");
     Logger &log = Logger::instance();
@@ -317,11 +324,16 @@ void MusicSync::scanPlaylists(const SyncSettings &aSettings, QStringList aPlayli
         qint64 size = 0;
         const int result =
             mLibrary->getAllTracks(name, mTracks, size, convert, mDrmTracks, playlist);
-        if (result != 0)
+        if (result != 0) {
             log.value("Reading the playlist failed", result);
+            // A playlist gone from the library is a choice; a failed read is not.
+            if (result != LocalMusicLibrary::PlaylistNotFound && !hasBeenCancelled())
+                return false;
+        }
         playlist.mName = name;
         mPhonePlaylists.append(playlist);
     }
+    return true;
 }
 
 void MusicSync::addPodcasts(const SyncSettings &aSettings, QStringList aPodcasts,

@@ -118,7 +118,7 @@ private:
     // already reported its end (deletion refused).
     bool runSteps(SyncSettings &aSettings);
     void removeCacheFiles(const SyncSettings &aSettings);
-    void scanPlaylists(const SyncSettings &aSettings, QStringList aPlaylists, bool aAllMusic);
+    bool scanPlaylists(const SyncSettings &aSettings, QStringList aPlaylists, bool aAllMusic);
     void addPodcasts(const SyncSettings &aSettings, QStringList aPodcasts, int aPodcastSetting);
     void checkSpace();
     void buildDeleteList();

@@ -63,6 +63,7 @@ private Q_SLOTS:
     void earlyEnds_data();
     void earlyEnds();
     void cancelWhileCopyingEndsCancelled();
+    void unreadablePlaylistDeletesNothing();
 
 private:
     void configure(const QStringList &aPlaylists);
@@ -79,6 +80,7 @@ private:
     std::shared_ptr<FakeVolumeSource> mSource;
     std::unique_ptr<FaultyPhone> mDevice;
     std::unique_ptr<LocalMusicLibrary> mLibrary;
+    std::shared_ptr<ScriptedAppFactory> mFactory;
     FakePowerInhibitor *mInhibitor = nullptr;
     bool mFailInhibitor = false;
 };
@@ -117,7 +119,8 @@ void TestMusicSync::init()
     mSource->plug(mPhoneRoot);
     mDevice = std::make_unique<FaultyPhone>(mSource, mPhoneRoot, u"Phone"_qs, false);
     mDevice->SetConfigured();
-    mLibrary = std::make_unique<LocalMusicLibrary>(std::make_shared<ScriptedAppFactory>(snapshot));
+    mFactory = std::make_shared<ScriptedAppFactory>(snapshot);
+    mLibrary = std::make_unique<LocalMusicLibrary>(mFactory);
 }
 
 void TestMusicSync::configure(const QStringList &aPlaylists)
@@ -322,6 +325,17 @@ void TestMusicSync::cancelWhileCopyingEndsCancelled()
     QVERIFY(phoneMusicFiles().isEmpty());
     // The device was finalised: its metadata file is there for the phone.
     QVERIFY(QFileInfo(mPhoneRoot + QStringLiteral("/VARUZ/metadata0.xml")).size() > 0);
+}
+
+void TestMusicSync::unreadablePlaylistDeletesNothing()
+{
+    configure({u"Rock"_qs, u"Jazz"_qs});
+    QCOMPARE(run().mFinalState, MusicSync::StateFinished);
+    mFactory->faults().fail(u"Playlist.Tracks"_qs, ITResult::Fail, FaultScript::Always, u"Jazz"_qs);
+    const RunRecord record = run();
+    QCOMPARE(record.mFinalState, MusicSync::StateFailed);
+    QCOMPARE(record.mDeleteQuestions, 0);
+    QCOMPARE(phoneMusicFiles(), phoneFiles({0, 1, 2, 3, 4, 5, 6, 7}));
 }
 
 QTEST_GUILESS_MAIN(TestMusicSync)
