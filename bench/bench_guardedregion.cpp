@@ -1,7 +1,7 @@
 // Cost of guarding each track: an empty region, and a caught fault with the log off and on.
-#include "app/exceptionreporter.h"
-#include "app/guardedregion.h"
-#include "app/logger.h"
+#include "core/exceptionreporter.h"
+#include "core/guardedregion.h"
+#include "core/logger.h"
 
 #include <QDir>
 #include <QElapsedTimer>

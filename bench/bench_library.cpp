@@ -1,10 +1,10 @@
 // Parsing a synthetic 20,000-track library file and reading every playlist of it.
+#include "core/tracklist.h"
 #include "library/librarysnapshotstore.h"
 #include "library/libraryxmlparser.h"
 #include "library/localmusiclibrary.h"
 #include "library/xmlitunesappfactory.h"
 #include "librarygenerator.h"
-#include "sync/tracklist.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

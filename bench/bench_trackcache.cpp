@@ -1,9 +1,9 @@
 // Builds a track cache of 50,000 records by appending them one by one, then
 // reads it back into a TrackList with the log off and on.
-#include "app/logger.h"
-#include "sync/track.h"
+#include "core/logger.h"
+#include "core/track.h"
+#include "core/tracklist.h"
 #include "sync/trackcache.h"
-#include "sync/tracklist.h"
 
 #include <QElapsedTimer>
 #include <QFile>

@@ -2,9 +2,9 @@
 // then the same 50,000 tracks from the library, each a merge. A merge stats
 // the stored record's path, so the run is timed with paths that exist and
 // with paths that do not.
-#include "app/logger.h"
-#include "sync/track.h"
-#include "sync/tracklist.h"
+#include "core/logger.h"
+#include "core/track.h"
+#include "core/tracklist.h"
 
 #include <QDir>
 #include <QElapsedTimer>

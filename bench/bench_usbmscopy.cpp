@@ -2,9 +2,9 @@
 // posing as a USB phone with UsbMSDevice::UploadTrack, and the same files with
 // "cp -r" and with "cp -r" followed by "sync", for comparison. Uploads flush
 // each file to the medium before naming it, so "cp -r; sync" is the fair match.
-#include "devices/fakevolumesource.h"
+#include "core/track.h"
 #include "devices/usbmsdevice.h"
-#include "sync/track.h"
+#include "fakevolumesource.h"
 
 #include <QDir>
 #include <QElapsedTimer>

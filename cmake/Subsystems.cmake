@@ -1,14 +1,12 @@
-# One static library per subsystem folder. Sources are globbed so that a new
-# class only needs its .h/.cpp pair; a folder without sources yields no target.
+# One static library per subsystem folder (a sub-folder belongs to its parent).
+# Sources are globbed so that a new class only needs its .h/.cpp pair; a folder
+# without sources yields no target. Front ends are programs, not libraries.
 set(MOBRELAY_LIBS "" CACHE INTERNAL "")
 
 function(mobrelay_subsystem name dir)
     cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
     file(GLOB_RECURSE srcs CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${dir}/*.cpp
          ${CMAKE_SOURCE_DIR}/${dir}/*.h ${CMAKE_SOURCE_DIR}/${dir}/*.qrc)
-    list(FILTER srcs EXCLUDE REGEX "/main\\.cpp$")
-    # Front ends keep their own classes out of the libraries.
-    list(FILTER srcs EXCLUDE REGEX "/src/app/sync-cli/")
     if(NOT srcs)
         return()
     endif()
@@ -21,18 +19,4 @@ function(mobrelay_subsystem name dir)
         endif()
     endforeach()
     set(MOBRELAY_LIBS ${MOBRELAY_LIBS} ${target} CACHE INTERNAL "")
-endfunction()
-
-# Links between subsystems made after all targets exist. The engine (sync) will
-# also drive devices and the library, which use its track model: static
-# libraries may depend on each other in a cycle.
-function(mobrelay_link_cycles)
-    foreach(pair "devices;sync" "library;sync" "sync;devices" "sync;library" "ui;sync"
-            "ui;devices" "ui;library" "ui;update" "ui;settings" "ui;backup")
-        list(GET pair 0 from)
-        list(GET pair 1 to)
-        if(TARGET mobrelay_${from} AND TARGET mobrelay_${to})
-            target_link_libraries(mobrelay_${from} PUBLIC mobrelay_${to})
-        endif()
-    endforeach()
 endfunction()

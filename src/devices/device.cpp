@@ -1,10 +1,10 @@
 #include "devices/device.h"
 
-#include "app/logger.h"
-#include "library/localplaylist.h"
+#include "core/localplaylist.h"
+#include "core/logger.h"
+#include "core/track.h"
+#include "core/tracklist.h"
 #include "settings/syncsettings.h"
-#include "sync/track.h"
-#include "sync/tracklist.h"
 
 #include <QFile>
 #include <QFileInfo>

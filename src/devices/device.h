@@ -5,7 +5,6 @@
 #include <QtGlobal>
 
 class Track;
-class TrackCache;
 class TrackList;
 struct LocalPlaylist;
 
@@ -41,7 +40,9 @@ public:
     virtual void FinalizeSync() = 0;
     virtual bool IsMounted() = 0;
     virtual int UploadTrack(Track &aTrack) = 0;
-    virtual int DeleteTrack(TrackCache &aCache, Track &aTrack) = 0;
+    // Removes the track's file; on success the track is no longer on the phone
+    // and the caller updates its own records.
+    virtual int DeleteTrack(Track &aTrack) = 0;
     virtual QString UniqueDeviceId() = 0;
     virtual QString FriendlyName() = 0;
     virtual int GetStorageCapacity(quint64 &aBytes) = 0;

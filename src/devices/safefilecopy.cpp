@@ -1,6 +1,6 @@
 #include "devices/safefilecopy.h"
 
-#include "app/logger.h"
+#include "core/logger.h"
 
 #include <QFile>
 #include <QFileInfo>

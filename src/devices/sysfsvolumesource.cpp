@@ -1,6 +1,6 @@
 #include "devices/sysfsvolumesource.h"
 
-#include "app/logger.h"
+#include "core/logger.h"
 
 #include <QDir>
 #include <QFile>

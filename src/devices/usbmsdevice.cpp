@@ -1,12 +1,11 @@
 #include "devices/usbmsdevice.h"
 
-#include "app/logger.h"
+#include "core/localplaylist.h"
+#include "core/logger.h"
+#include "core/track.h"
+#include "core/tracklist.h"
 #include "devices/safefilecopy.h"
 #include "devices/volumesource.h"
-#include "library/localplaylist.h"
-#include "sync/track.h"
-#include "sync/trackcache.h"
-#include "sync/tracklist.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -233,7 +232,7 @@ bool UsbMSDevice::insideDrive(const QString &aPath) const
            realRoot == QLatin1String("/");
 }
 
-int UsbMSDevice::DeleteTrack(TrackCache &aCache, Track &aTrack)
+int UsbMSDevice::DeleteTrack(Track &aTrack)
 {
     LogScope scope("UsbMSDevice::DeleteTrack");
     Logger &log = Logger::instance();
@@ -259,7 +258,6 @@ int UsbMSDevice::DeleteTrack(TrackCache &aCache, Track &aTrack)
     if (!deleted)
         return scope.ret(DeleteFailed);
     aTrack.mOnRemoteDevice = false;
-    aCache.removeDeletedTrack(aTrack);
     return scope.ret(0);
 }
 

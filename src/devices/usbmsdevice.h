@@ -37,7 +37,7 @@ public:
     void FinalizeSync() override;
     bool IsMounted() override;
     int UploadTrack(Track &aTrack) override;
-    int DeleteTrack(TrackCache &aCache, Track &aTrack) override;
+    int DeleteTrack(Track &aTrack) override;
     QString UniqueDeviceId() override { return mUniqueDeviceId; }
     QString FriendlyName() override { return mFriendlyName; }
     int GetStorageCapacity(quint64 &aBytes) override;

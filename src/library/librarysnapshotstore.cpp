@@ -1,6 +1,6 @@
 #include "library/librarysnapshotstore.h"
 
-#include "app/logger.h"
+#include "core/logger.h"
 #include "library/libraryxmlparser.h"
 
 #include <QFile>

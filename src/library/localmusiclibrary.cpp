@@ -1,13 +1,13 @@
 #include "library/localmusiclibrary.h"
 
-#include "app/apppaths.h"
-#include "app/logger.h"
+#include "core/apppaths.h"
+#include "core/logger.h"
+#include "core/tracklist.h"
 #include "library/itfileorcdtrack.h"
 #include "library/itplaylist.h"
 #include "library/ituserplaylist.h"
 #include "library/locallibraryinitialisethread.h"
 #include "library/xmlitunesappfactory.h"
-#include "sync/tracklist.h"
 
 #include <QDir>
 #include <QFileInfo>

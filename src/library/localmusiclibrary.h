@@ -1,8 +1,8 @@
 #pragma once
 
+#include "core/localplaylist.h"
 #include "library/itplaylist.h"
 #include "library/itunesappfactory.h"
-#include "library/localplaylist.h"
 
 #include <QList>
 #include <QObject>

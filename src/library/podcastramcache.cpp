@@ -1,6 +1,6 @@
 #include "library/podcastramcache.h"
 
-#include "app/logger.h"
+#include "core/logger.h"
 #include "library/localmusiclibrary.h"
 
 #include <atomic>

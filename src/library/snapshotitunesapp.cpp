@@ -14,7 +14,7 @@ bool scripted(const Services &aServices, const char *aCall, const QString &aObje
               HResult &aResult)
 {
     bool isNull = false;
-    return aServices.mFaults && aServices.mFaults->take(aCall, aObject, aResult, isNull);
+    return aServices.mInterceptor && aServices.mInterceptor->take(aCall, aObject, aResult, isNull);
 }
 
 template <typename T> class ListCollection : public ITCollection<T>
@@ -30,7 +30,7 @@ public:
     {
         aCount = 0;
         HResult result;
-        if (mServices->mFaults && scripted(*mServices, countCall(), QString(), result))
+        if (mServices->mInterceptor && scripted(*mServices, countCall(), QString(), result))
             return result;
         aCount = mCount;
         return ITResult::Ok;
@@ -40,7 +40,8 @@ public:
     {
         aItem.reset();
         HResult result;
-        if (mServices->mFaults && scripted(*mServices, itemCall(), QString::number(aIndex), result))
+        if (mServices->mInterceptor &&
+            scripted(*mServices, itemCall(), QString::number(aIndex), result))
             return result;
         if (aIndex < 1 || aIndex > mCount)
             return ITResult::InvalidArg;

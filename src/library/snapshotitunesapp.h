@@ -1,6 +1,6 @@
 #pragma once
 
-#include "library/faultscript.h"
+#include "library/itcallinterceptor.h"
 #include "library/itunesapp.h"
 #include "library/librarysnapshot.h"
 
@@ -19,9 +19,9 @@ public:
     struct Services
     {
         std::shared_ptr<const LibrarySnapshot> mSnapshot;
-        std::shared_ptr<FaultScript> mFaults; // null: every call answers truly
-        ArtworkLoader mArtwork;               // empty: the snapshot's own pictures
-        EventConnector mEvents;               // empty: no events
+        std::shared_ptr<ITCallInterceptor> mInterceptor; // null: every call answers truly
+        ArtworkLoader mArtwork;                          // empty: the snapshot's own pictures
+        EventConnector mEvents;                          // empty: no events
     };
 
     explicit SnapshotITunesApp(std::shared_ptr<const Services> aServices);

@@ -1,7 +1,7 @@
 #include "settings/syncsettings.h"
 
-#include "app/apppaths.h"
-#include "app/logger.h"
+#include "core/apppaths.h"
+#include "core/logger.h"
 
 #include <QDir>
 #include <QFile>

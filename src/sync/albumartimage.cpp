@@ -1,7 +1,7 @@
 #include "sync/albumartimage.h"
 
-#include "app/apppaths.h"
-#include "app/logger.h"
+#include "core/apppaths.h"
+#include "core/logger.h"
 
 #include <QDir>
 #include <QFile>

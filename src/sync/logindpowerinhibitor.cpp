@@ -1,6 +1,6 @@
 #include "sync/logindpowerinhibitor.h"
 
-#include "app/logger.h"
+#include "core/logger.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>

@@ -1,7 +1,7 @@
 #include "sync/mp3converter.h"
 
-#include "app/logger.h"
-#include "sync/track.h"
+#include "core/logger.h"
+#include "core/track.h"
 
 #include <QDir>
 #include <QFile>

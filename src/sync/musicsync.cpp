@@ -1,7 +1,7 @@
 #include "sync/musicsync.h"
 
-#include "app/guardedregion.h"
-#include "app/logger.h"
+#include "core/guardedregion.h"
+#include "core/logger.h"
 #include "devices/device.h"
 #include "library/localmusiclibrary.h"
 #include "settings/syncsettings.h"
@@ -397,10 +397,15 @@ void MusicSync::deleteTracks()
             break;
         Track &track = mTracksToDelete.at(i);
         UpdateProgress(StateDeleting, track.mTrackName);
-        if (mDevice->DeleteTrack(mCache, track) != 0) {
+        if (mDevice->DeleteTrack(track) != 0) {
             Logger::instance().value("Track not deleted", track.mTrackName);
             mNotDeleted.append(track);
             continue;
+        }
+        // A cache that still claims the file would make the next run skip the track.
+        if (mCache.removeDeletedTrack(track) != 0) {
+            Logger::instance().value("Deleted track not recorded", track.mTrackName);
+            mNotDeleted.append(track);
         }
         // The run's own record must no longer claim the deleted file.
         Track &own = mTracks.at(mDeletePositions.at(i));

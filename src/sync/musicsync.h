@@ -1,9 +1,9 @@
 #pragma once
 
-#include "library/localplaylist.h"
+#include "core/localplaylist.h"
+#include "core/tracklist.h"
 #include "sync/mp3converter.h"
 #include "sync/trackcache.h"
-#include "sync/tracklist.h"
 
 #include <QList>
 #include <QObject>

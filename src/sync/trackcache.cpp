@@ -1,9 +1,9 @@
 #include "sync/trackcache.h"
 
-#include "app/logger.h"
+#include "core/logger.h"
+#include "core/track.h"
+#include "core/tracklist.h"
 #include "settings/syncsettings.h"
-#include "sync/track.h"
-#include "sync/tracklist.h"
 
 #include <QtEndian>
 

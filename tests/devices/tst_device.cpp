@@ -1,7 +1,7 @@
+#include "core/localplaylist.h"
+#include "core/track.h"
+#include "core/tracklist.h"
 #include "devices/device.h"
-#include "library/localplaylist.h"
-#include "sync/track.h"
-#include "sync/tracklist.h"
 #include "testhome.h"
 
 #include <QDir>
@@ -20,7 +20,7 @@ public:
     void FinalizeSync() override {}
     bool IsMounted() override { return true; }
     int UploadTrack(Track &) override { return 0; }
-    int DeleteTrack(TrackCache &, Track &) override { return 0; }
+    int DeleteTrack(Track &) override { return 0; }
     QString UniqueDeviceId() override { return {}; }
     QString FriendlyName() override { return {}; }
     int GetStorageCapacity(quint64 &aBytes) override { return int(aBytes = 0); }

@@ -1,7 +1,7 @@
-#include "app/apppaths.h"
+#include "core/apppaths.h"
+#include "core/tracklist.h"
 #include "library/localmusiclibrary.h"
-#include "library/scriptedappfactory.h"
-#include "sync/tracklist.h"
+#include "scriptedappfactory.h"
 #include "testhome.h"
 
 #include <QFile>

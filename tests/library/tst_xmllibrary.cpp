@@ -1,8 +1,8 @@
+#include "core/tracklist.h"
 #include "library/localmusiclibrary.h"
 #include "library/xmlitunesappfactory.h"
 #include "librarygenerator.h"
 #include "settings/syncsettings.h"
-#include "sync/tracklist.h"
 #include "testhome.h"
 
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "app/apppaths.h"
+#include "core/apppaths.h"
 #include "settings/syncsettings.h"
 #include "testhome.h"
 

@@ -1,10 +1,10 @@
-#include "devices/fakevolumesource.h"
 #include "devices/usbmsdevice.h"
+#include "fakepowerinhibitor.h"
+#include "fakevolumesource.h"
 #include "library/ituserplaylist.h"
 #include "library/localmusiclibrary.h"
-#include "library/scriptedappfactory.h"
+#include "scriptedappfactory.h"
 #include "settings/syncsettings.h"
-#include "sync/fakepowerinhibitor.h"
 #include "sync/musicsync.h"
 #include "testhome.h"
 

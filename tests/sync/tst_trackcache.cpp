@@ -1,6 +1,6 @@
-#include "sync/track.h"
+#include "core/track.h"
+#include "core/tracklist.h"
 #include "sync/trackcache.h"
-#include "sync/tracklist.h"
 #include "testhome.h"
 
 #include <QFile>

@@ -1,7 +1,7 @@
-#include "app/guardedregion.h"
+#include "core/guardedregion.h"
 
-#include "app/exceptionreporter.h"
-#include "app/logger.h"
+#include "core/exceptionreporter.h"
+#include "core/logger.h"
 
 #include <algorithm>
 #include <csetjmp>

@@ -1,6 +1,6 @@
-#include "sync/fakepowerinhibitor.h"
+#include "fakepowerinhibitor.h"
 
-#include "app/logger.h"
+#include "core/logger.h"
 
 bool FakePowerInhibitor::acquire()
 {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "sync/track.h"
+#include "core/track.h"
 
 #include <QHash>
 #include <QString>

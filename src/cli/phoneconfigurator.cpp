@@ -1,6 +1,6 @@
 #include "phoneconfigurator.h"
 
-#include "app/logger.h"
+#include "core/logger.h"
 #include "devices/device.h"
 #include "settings/syncsettings.h"
 #include "syncclioptions.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/exceptionframe.h"
+#include "core/exceptionframe.h"
 
 #include <QHash>
 #include <QList>

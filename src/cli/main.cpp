@@ -1,7 +1,7 @@
 // mobrelay-sync: the synchronisation engine without a window, for scripts,
 // headless machines and end-to-end tests. A folder stands in for a phone
 // mounted as a USB drive.
-#include "app/logger.h"
+#include "core/logger.h"
 #include "devices/usbmsdevice.h"
 #include "interrupts.h"
 #include "library/localmusiclibrary.h"

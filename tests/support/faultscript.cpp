@@ -1,4 +1,4 @@
-#include "library/faultscript.h"
+#include "faultscript.h"
 
 void FaultScript::fail(const QString &aCall, HResult aCode, int aTimes, const QString &aObject)
 {

@@ -1,6 +1,6 @@
-#include "app/exceptionreporter.h"
-#include "app/guardedregion.h"
-#include "app/logger.h"
+#include "core/exceptionreporter.h"
+#include "core/guardedregion.h"
+#include "core/logger.h"
 #include "testhome.h"
 
 #include <QFile>

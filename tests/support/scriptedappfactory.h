@@ -1,6 +1,6 @@
 #pragma once
 
-#include "library/faultscript.h"
+#include "faultscript.h"
 #include "library/itunesappfactory.h"
 #include "library/librarysnapshot.h"
 

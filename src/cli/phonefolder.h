@@ -5,7 +5,7 @@
 
 #include <memory>
 
-class FakeVolumeSource;
+class FolderVolumeSource;
 class UsbMSDevice;
 
 // A folder standing in for the root of a phone mounted as a USB drive. Its
@@ -30,6 +30,6 @@ public:
 private:
     QString mPath;
     qint64 mFreeBytes;
-    std::shared_ptr<FakeVolumeSource> mSource;
+    std::shared_ptr<FolderVolumeSource> mSource;
     std::unique_ptr<UsbMSDevice> mDevice;
 };

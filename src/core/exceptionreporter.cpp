@@ -1,7 +1,7 @@
-#include "app/exceptionreporter.h"
+#include "core/exceptionreporter.h"
 
-#include "app/logger.h"
 #include "config.h"
+#include "core/logger.h"
 
 #include <cstdlib>
 #include <cstring>

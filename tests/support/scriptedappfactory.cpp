@@ -1,4 +1,4 @@
-#include "library/scriptedappfactory.h"
+#include "scriptedappfactory.h"
 
 #include "library/snapshotitunesapp.h"
 
@@ -45,7 +45,7 @@ HResult ScriptedAppFactory::create(std::shared_ptr<ITunesApp> &aApp)
         QMutexLocker locker(&mLock);
         services->mSnapshot = mLibrary;
     }
-    services->mFaults = mFaults;
+    services->mInterceptor = mFaults;
     auto registry = mRegistry;
     services->mEvents = [registry](std::function<void()> aHandler) {
         return std::make_unique<Connection>(registry, std::move(aHandler));

@@ -1,4 +1,4 @@
-#include "devices/fakevolumesource.h"
+#include "fakevolumesource.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "library/itresult.h"
+#include "library/itcallinterceptor.h"
 
 #include <QHash>
 #include <QList>
@@ -11,7 +11,7 @@
 // "Object.Method" ("CreateApp", "Sources", "Playlist.Name", "Track.Location",
 // "FileTrack.DateAdded", "PlaylistCollection.Item", "Artwork.Save", ...); the object
 // is a playlist's or track's name, an item's index for collections, or empty.
-class FaultScript
+class FaultScript : public ITCallInterceptor
 {
 public:
     static constexpr int Always = -1;
@@ -25,7 +25,7 @@ public:
 
     // True when the call is scripted; aResult is then the code to answer and
     // aNull tells whether to succeed with a null value.
-    bool take(const char *aCall, const QString &aObject, HResult &aResult, bool &aNull);
+    bool take(const char *aCall, const QString &aObject, HResult &aResult, bool &aNull) override;
     int calls(const QString &aCall) const;
 
 private:

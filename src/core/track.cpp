@@ -1,7 +1,7 @@
-#include "sync/track.h"
+#include "core/track.h"
 
-#include "app/apppaths.h"
-#include "app/logger.h"
+#include "core/apppaths.h"
+#include "core/logger.h"
 
 Track::Track(const QString &aTrackName, const QString &aAlbumName, const QString &aArtistName,
              int aTrackNumberOnAlbum, const QString &aPath, bool aOnLocalSyncPlaylist,

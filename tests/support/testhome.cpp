@@ -1,6 +1,6 @@
 #include "testhome.h"
 
-#include "app/logger.h"
+#include "core/logger.h"
 
 #include <QDir>
 #include <QFileInfo>

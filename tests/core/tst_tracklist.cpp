@@ -1,5 +1,5 @@
-#include "app/logger.h"
-#include "sync/tracklist.h"
+#include "core/logger.h"
+#include "core/tracklist.h"
 #include "testhome.h"
 
 #include <QFile>

@@ -1,6 +1,6 @@
-#include "sync/tracklist.h"
+#include "core/tracklist.h"
 
-#include "app/logger.h"
+#include "core/logger.h"
 
 #include <QFileInfo>
 

@@ -1,12 +1,12 @@
 #include "syncrunner.h"
 
-#include "app/logger.h"
+#include "core/logger.h"
+#include "core/tracklist.h"
 #include "devices/device.h"
 #include "interrupts.h"
 #include "library/localmusiclibrary.h"
 #include "librarybusywatch.h"
 #include "sync/musicsync.h"
-#include "sync/tracklist.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>

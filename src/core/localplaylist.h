@@ -1,6 +1,6 @@
 #pragma once
 
-#include "library/localplaylistentry.h"
+#include "core/localplaylistentry.h"
 
 #include <QList>
 #include <QString>
