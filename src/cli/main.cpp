@@ -132,7 +132,7 @@ int synchronise(const SyncCliOptions &aOptions)
         return ExitCode::NoInput;
     }
     LocalMusicLibrary library(std::make_shared<XmlITunesAppFactory>(path));
-    SyncRunner runner(library, phone.device(), aOptions);
+    SyncRunner runner(library, phone.sharedDevice(), aOptions);
     return runner.run();
 }
 

@@ -22,11 +22,11 @@ bool PhoneFolder::create()
     return QDir().mkpath(mPath) && exists();
 }
 
-UsbMSDevice &PhoneFolder::device()
+std::shared_ptr<UsbMSDevice> PhoneFolder::sharedDevice()
 {
     if (mDevice)
-        return *mDevice;
+        return mDevice;
     mSource = std::make_shared<FolderVolumeSource>(mPath, QString(), mFreeBytes);
-    mDevice = std::make_unique<UsbMSDevice>(mSource, mPath, mSource->name(), true);
-    return *mDevice;
+    mDevice = std::make_shared<UsbMSDevice>(mSource, mPath, mSource->name(), true);
+    return mDevice;
 }

@@ -23,13 +23,14 @@ public:
     bool exists() const;
     // Creates the folder (and its parents); false on failure.
     bool create();
-    // The phone over the folder, made on first use with the folder's current state.
-    UsbMSDevice &device();
+    // The phone over the folder, made on first use.
+    UsbMSDevice &device() { return *sharedDevice(); }
+    std::shared_ptr<UsbMSDevice> sharedDevice();
     QString path() const { return mPath; }
 
 private:
     QString mPath;
     qint64 mFreeBytes;
     std::shared_ptr<FolderVolumeSource> mSource;
-    std::unique_ptr<UsbMSDevice> mDevice;
+    std::shared_ptr<UsbMSDevice> mDevice;
 };

@@ -2,14 +2,12 @@
 
 #include "core/logger.h"
 #include "core/tracklist.h"
-#include "devices/device.h"
 #include "interrupts.h"
-#include "library/localmusiclibrary.h"
 #include "librarybusywatch.h"
+#include "settings/syncsettings.h"
 #include "sync/musicsync.h"
+#include "sync/syncsession.h"
 
-#include <QCoreApplication>
-#include <QEventLoop>
 #include <QTimer>
 
 #include <iostream>
@@ -28,73 +26,18 @@ void printLine(FILE *aStream, const QString &aLine)
 }
 } // namespace
 
-SyncRunner::SyncRunner(LocalMusicLibrary &aLibrary, Device &aDevice, const SyncCliOptions &aOptions,
-                       QObject *aParent)
-    : QObject(aParent), mLibrary(aLibrary), mDevice(aDevice), mOptions(aOptions)
+SyncRunner::SyncRunner(LocalMusicLibrary &aLibrary, std::shared_ptr<Device> aDevice,
+                       const SyncCliOptions &aOptions)
+    : mLibrary(aLibrary), mDevice(std::move(aDevice)), mOptions(aOptions)
 {}
-
-QString SyncRunner::stateText(int aState)
-{
-    switch (aState) {
-    case MusicSync::StateFinished:
-        return QStringLiteral("Phone synchronization is complete");
-    case MusicSync::StateFailed:
-        return QStringLiteral("Errors detected");
-    case MusicSync::StateNotConfigured:
-        return QStringLiteral("The phone is not configured");
-    case MusicSync::StateSettingsUnreadable:
-        return QStringLiteral("The settings file cannot be opened");
-    case MusicSync::StateCancelled:
-        return QStringLiteral("Phone synchronization was cancelled");
-    case MusicSync::StatePreparing:
-        return QStringLiteral("Preparing to synchronize");
-    case MusicSync::StateUpdatingAlbumArt:
-        return QStringLiteral("Checking for album art");
-    case MusicSync::StateDeleting:
-        return QStringLiteral("Deleting tracks from the phone");
-    case MusicSync::StateCopying:
-        return QStringLiteral("Copying tracks to the phone");
-    case MusicSync::StateUpdatingPlaylists:
-        return QStringLiteral("Updating playlists");
-    default:
-        return QString();
-    }
-}
-
-QString SyncRunner::describeTrack(const QString &aName, const QString &aArtist,
-                                  const QString &aAlbum)
-{
-    QStringList parts;
-    for (const QString &part : {aArtist, aAlbum, aName}) {
-        if (!part.isEmpty())
-            parts.append(part);
-    }
-    return parts.join(QStringLiteral(" - "));
-}
 
 void SyncRunner::printTracks(FILE *aStream, const QString &aPrefix, const TrackList &aTracks)
 {
     for (int i = 0; i < aTracks.count(); ++i) {
         const Track &track = aTracks.at(i);
-        printLine(aStream,
-                  aPrefix + describeTrack(track.mTrackName, track.mArtistName, track.mAlbumName));
+        printLine(aStream, aPrefix + SyncSession::describeTrack(track.mTrackName, track.mArtistName,
+                                                                track.mAlbumName));
     }
-}
-
-void SyncRunner::onState(int aState, int aPercent)
-{
-    mLastState = aState;
-    printLine(stdout,
-              QStringLiteral("state %1 %2% %3").arg(aState).arg(aPercent).arg(stateText(aState)));
-    if (aState == MusicSync::StateNotConfigured || aState == MusicSync::StateSettingsUnreadable)
-        printLine(stderr, QStringLiteral("mobrelay-sync: this phone is not configured; run "
-                                         "'mobrelay-sync configure DIR' first"));
-}
-
-void SyncRunner::onProgress(int aState, int aPercent, const QString &aText)
-{
-    mLastState = aState;
-    printLine(stdout, QStringLiteral("progress %1 %2% %3").arg(aState).arg(aPercent).arg(aText));
 }
 
 bool SyncRunner::askOnTerminal(int aCount)
@@ -110,10 +53,9 @@ bool SyncRunner::askOnTerminal(int aCount)
     return reply == QLatin1String("y") || reply == QLatin1String("yes");
 }
 
-void SyncRunner::onConfirmDelete()
+bool SyncRunner::confirmDelete(const TrackList &aTracks)
 {
-    const TrackList &tracks = mSync->TracksToDelete();
-    const int count = tracks.count();
+    const int count = aTracks.count();
     bool confirmed = false;
     switch (mOptions.mDelete) {
     case SyncCliOptions::Answer::Yes:
@@ -125,7 +67,7 @@ void SyncRunner::onConfirmDelete()
         break;
     case SyncCliOptions::Answer::Ask:
         if (::isatty(STDIN_FILENO)) {
-            printTracks(stderr, QStringLiteral("  "), tracks);
+            printTracks(stderr, QStringLiteral("  "), aTracks);
             confirmed = !Interrupts::raised() && askOnTerminal(count);
         } else {
             printLine(stderr, QStringLiteral("mobrelay-sync: %1 tracks would be deleted from the "
@@ -139,106 +81,85 @@ void SyncRunner::onConfirmDelete()
                       .arg(confirmed ? QStringLiteral("(confirmed)") : QStringLiteral("refused")));
         break;
     }
-    mSync->setDeleteConfirmed(confirmed);
+    return confirmed;
 }
 
-void SyncRunner::onDrmTracks()
+void SyncRunner::drmTracksFound(const TrackList &aTracks)
 {
-    printTracks(stdout, QStringLiteral("copy-protected, not copied: "), mSync->GetDrmTracks());
+    printTracks(stdout, QStringLiteral("copy-protected, not copied: "), aTracks);
 }
 
-void SyncRunner::onNotEnoughSpace(qint64 aBytes)
+bool SyncRunner::continueWithoutSpace(qint64 aBytes)
 {
     const qint64 megabytes = aBytes / 1024 / 1024;
     if (mOptions.mAllowLowSpace) {
         printLine(
             stdout,
             QStringLiteral("space: %1 MB short; going on (--allow-low-space)").arg(megabytes));
-        return;
+        return true;
     }
     printLine(stdout, QStringLiteral("space: %1 MB short; cancelled").arg(megabytes));
     printLine(stderr, QStringLiteral("mobrelay-sync: not enough space on the phone: free up %1 MB, "
                                      "or give --allow-low-space to copy what fits")
                           .arg(megabytes));
-    mSync->Cancel();
+    return false;
 }
 
-int SyncRunner::exitStatus(int aFinalState, bool aBusyTimeout)
+int SyncRunner::exitStatus(const SyncSession &aSession, bool aBusyTimeout)
 {
-    const TrackList &notCopied = mSync->GetNonCopiedTracks();
-    const TrackList &notDeleted = mSync->GetNonDeletedTracks();
-    printTracks(stderr, QStringLiteral("not copied: "), notCopied);
-    printTracks(stderr, QStringLiteral("not deleted: "), notDeleted);
-    const TrackList &toDelete = mSync->TracksToDelete();
-    int deleted = 0;
-    for (int i = 0; i < toDelete.count(); ++i)
-        deleted += toDelete.at(i).mOnRemoteDevice ? 0 : 1;
-    printLine(stdout,
-              QStringLiteral("summary: copied %1, deleted %2, not copied %3, not deleted %4")
-                  .arg(mSync->copiedCount() - notCopied.count())
-                  .arg(deleted)
-                  .arg(notCopied.count())
-                  .arg(notDeleted.count()));
+    printTracks(stderr, QStringLiteral("not copied: "), aSession.notCopied());
+    printTracks(stderr, QStringLiteral("not deleted: "), aSession.notDeleted());
+    printLine(stdout, QStringLiteral("summary: ") + aSession.summary().text());
     if (aBusyTimeout) {
         printLine(stderr, QStringLiteral("mobrelay-sync: the library stayed busy for more than %1 "
                                          "seconds; the run was cancelled")
                               .arg(mOptions.mWaitSeconds));
         return ExitCode::TemporaryFailure;
     }
-    if (aFinalState == MusicSync::StateFailed && !mSync->failureReason().isEmpty())
-        printLine(stderr, QStringLiteral("mobrelay-sync: ") + mSync->failureReason());
-    if (aFinalState != MusicSync::StateFinished)
+    const int finalState = aSession.finalState();
+    if (finalState == MusicSync::StateFailed && !aSession.failureReason().isEmpty())
+        printLine(stderr, QStringLiteral("mobrelay-sync: ") + aSession.failureReason());
+    if (finalState != MusicSync::StateFinished)
         return ExitCode::RunFailed;
-    return notCopied.isEmpty() && notDeleted.isEmpty() ? ExitCode::Success : ExitCode::Incomplete;
+    return aSession.notCopied().isEmpty() && aSession.notDeleted().isEmpty() ? ExitCode::Success
+                                                                             : ExitCode::Incomplete;
 }
 
 int SyncRunner::run()
 {
     LogScope scope("SyncRunner::run");
-    MusicSync sync(&mLibrary, &mDevice);
-    mSync = &sync;
-    connect(&sync, qOverload<int, int>(&MusicSync::ProgressUpdate), this, &SyncRunner::onState,
-            Qt::QueuedConnection);
-    connect(&sync, qOverload<int, int, QString>(&MusicSync::ProgressUpdate), this,
-            &SyncRunner::onProgress, Qt::QueuedConnection);
-    connect(&sync, &MusicSync::ConfirmDeleteTracks, this, &SyncRunner::onConfirmDelete,
-            Qt::BlockingQueuedConnection);
-    connect(&sync, &MusicSync::DrmTracksFound, this, &SyncRunner::onDrmTracks,
-            Qt::BlockingQueuedConnection);
-    connect(&sync, &MusicSync::notEnoughSpace, this, &SyncRunner::onNotEnoughSpace,
-            Qt::BlockingQueuedConnection);
-
-    QEventLoop loop;
-    int finalState = -1;
-    connect(
-        &sync, &MusicSync::runFinished, &loop,
-        [&](int aState) {
-            finalState = aState;
-            loop.quit();
-        },
-        Qt::QueuedConnection);
+    SyncSession session(mLibrary, mDevice, *this);
+    QObject::connect(
+        &session, &SyncSession::stateChanged, [](int aState, int aPercent, const QString &aText) {
+            printLine(stdout,
+                      QStringLiteral("state %1 %2% %3").arg(aState).arg(aPercent).arg(aText));
+            if (aState == MusicSync::StateNotConfigured)
+                printLine(stderr, QStringLiteral("mobrelay-sync: this phone is not "
+                                                 "configured; run 'mobrelay-sync configure "
+                                                 "DIR' first"));
+            else if (aState == MusicSync::StateSettingsUnreadable)
+                printLine(stderr, QStringLiteral("mobrelay-sync: the settings file "
+                                                 "%1 cannot be read")
+                                      .arg(SyncSettings::fileName()));
+        });
+    QObject::connect(
+        &session, &SyncSession::progress, [](int aState, int aPercent, const QString &aText) {
+            printLine(stdout,
+                      QStringLiteral("progress %1 %2% %3").arg(aState).arg(aPercent).arg(aText));
+        });
 
     bool cancelling = false;
     QTimer interrupts;
-    connect(&interrupts, &QTimer::timeout, &loop, [&] {
+    QObject::connect(&interrupts, &QTimer::timeout, [&] {
         if (cancelling || !Interrupts::raised())
             return;
         cancelling = true;
         printLine(stderr, QStringLiteral("mobrelay-sync: cancelling..."));
-        sync.Cancel();
+        session.cancel();
     });
     interrupts.start(InterruptPollMs);
 
-    int result = 0;
-    {
-        LibraryBusyWatch busy(mLibrary, mOptions.mWaitSeconds, [&sync] { sync.Cancel(); });
-        sync.StartInNewThread(mOptions.mForceFull);
-        loop.exec();
-        sync.wait();
-        // Reports queued before the end are still owed to the user.
-        QCoreApplication::sendPostedEvents(this);
-        result = exitStatus(finalState, busy.timedOut());
-    }
-    mSync = nullptr;
-    return scope.ret(result);
+    LibraryBusyWatch busy(mLibrary, mOptions.mWaitSeconds, [&session] { session.cancel(); });
+    session.exec(mOptions.mForceFull);
+    return scope.ret(exitStatus(session, busy.timedOut()));
 }
