@@ -1,3 +1,4 @@
+#include "devices/foldervolumesource.h"
 #include "devices/sysfsvolumesource.h"
 #include "testhome.h"
 
@@ -44,6 +45,7 @@ private Q_SLOTS:
     void describe_data();
     void describe();
     void realDiskSpace();
+    void folderAsDrive();
 
 private:
     std::unique_ptr<TestHome> mHome;
@@ -105,6 +107,25 @@ void TestVolumeSource::realDiskSpace()
     quint64 free = 0;
     // A folder that is not a mount point must not pass for a mounted drive.
     QVERIFY(!SysfsVolumeSource().diskSpace(mHome->path(), total, free) && total == 0);
+}
+
+void TestVolumeSource::folderAsDrive()
+{
+    const QString folder = mHome->filePath(u"phone"_qs);
+    QVERIFY(QDir().mkpath(folder));
+    FolderVolumeSource source(folder + u'/', QString(), 1234);
+    quint64 total = 0;
+    quint64 free = 0;
+    QVERIFY(source.diskSpace(folder + u"/"_qs, total, free));
+    QVERIFY(total > 0);
+    QCOMPARE(free, quint64(1234));
+    QVERIFY(!source.diskSpace(mHome->path(), total, free));
+    QCOMPARE(source.phoneDrives().value(0).mName, u"phone"_qs);
+
+    // A folder that goes away is an unplugged phone.
+    QVERIFY(QDir(folder).removeRecursively());
+    QVERIFY(!source.isMounted(folder));
+    QVERIFY(source.phoneDrives().isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestVolumeSource)
