@@ -417,6 +417,8 @@ void TestMusicSync::unreadableLibraryDeletesNothing_data()
     QTest::addColumn<QString>("call");
     QTest::addColumn<QString>("object");
     QTest::newRow("chosen playlist") << 2 << false << u"Playlist.Tracks"_qs << u"Jazz"_qs;
+    QTest::newRow("track of a chosen playlist")
+        << 2 << false << u"FileTrack.Location"_qs << u"B song 1"_qs;
     QTest::newRow("chosen podcasts") << 2 << false << u"Playlist.Tracks"_qs << u"Podcasts"_qs;
     // Talk, the podcast of the episode, would be missing from the listing.
     QTest::newRow("podcast listing") << 1 << false << u"Track.Album"_qs << u"Episode 10"_qs;
