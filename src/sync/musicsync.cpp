@@ -243,9 +243,10 @@ bool MusicSync::runSteps(SyncSettings &aSettings)
     const int opened = mCache.open(mDeviceId);
     if (opened != 0 && opened != TrackCache::NewCacheCreated) {
         mCache.clear();
+        finalizeDevice();
         fail(QStringLiteral("The track cache could not be opened (error ") +
              QString::number(opened) + QStringLiteral(")"));
-        return true;
+        return false;
     }
     mCacheOpen = true;
     if (hasBeenCancelled()) {
