@@ -51,9 +51,11 @@ void LibraryBusyWatch::watch()
         if (mStop || since == 0 || nowMs() - since <= mLimitMs)
             continue;
         mTimedOut.store(true);
-        mLibrary.setCancelled(true);
+        // The run first: a library read failing before it knows would end in a
+        // failed run instead of a cancelled one.
         if (mOnTimeout)
             mOnTimeout();
+        mLibrary.setCancelled(true);
         return;
     }
 }

@@ -11,8 +11,8 @@
 class LocalMusicLibrary;
 
 // Gives up on a library that stays busy for longer than a limit while a
-// command works: the library stops waiting and aOnTimeout runs (on the
-// watch's own thread).
+// command works: aOnTimeout runs (on the watch's own thread), then the
+// library stops waiting.
 class LibraryBusyWatch
 {
 public:

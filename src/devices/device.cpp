@@ -123,6 +123,16 @@ void Device::GetFolderNamesForTrack(const Track &aTrack, QString &aArtistFolder,
         aArtistFolder = QStringLiteral("Podcasts");
 }
 
+QString Device::fileNameForTrack(const Track &aTrack) const
+{
+    QString name = QFileInfo(aTrack.mPath).fileName();
+    if (aTrack.needsConversion()) {
+        const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+        name = (dot > 0 ? name.left(dot) : name) + QStringLiteral(".mp3");
+    }
+    return fatSafeName(name);
+}
+
 bool Device::identicalPlaylistAlreadyExists(const QString &aLocalPath,
                                             const LocalPlaylist &aPlaylist,
                                             const TrackList &aTracks) const

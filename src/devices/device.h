@@ -26,6 +26,9 @@ public:
     static inline const QString PlaylistFolder = QStringLiteral("Playlists_KVL");
     static inline const QString DataFolder = QStringLiteral("VARUZ");
     static inline const QString UniqueIdFile = QStringLiteral("uniqueid");
+    // Written into every cover the program makes, so that a device can tell
+    // its own covers from the user's.
+    static inline const QString CoverMark = QStringLiteral("Mobrelay album cover");
 
     Device() = default;
     virtual ~Device();
@@ -60,6 +63,9 @@ public:
     virtual QStringList SplitPath(const QString &aPath) const;
     virtual void GetFolderNamesForTrack(const Track &aTrack, QString &aArtistFolder,
                                         QString &aAlbumFolder) const;
+    // The track's file name on the phone: the local name made safe, with the
+    // extension replaced by "mp3" when the track is converted.
+    QString fileNameForTrack(const Track &aTrack) const;
     virtual bool identicalPlaylistAlreadyExists(const QString &aLocalPath,
                                                 const LocalPlaylist &aPlaylist,
                                                 const TrackList &aTracks) const;

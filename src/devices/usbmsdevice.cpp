@@ -174,12 +174,9 @@ int UsbMSDevice::UploadTrack(Track &aTrack)
     aTrack.dump();
     QString deviceId;
     const QString folder = trackFolder(aTrack, deviceId);
-    QString fileName = fatSafeName(QFileInfo(aTrack.mPath).fileName());
-    if (aTrack.needsConversion()) {
+    if (aTrack.needsConversion())
         log.text("Changing ext to mp3");
-        fileName.chop(3);
-        fileName += QLatin1String("mp3");
-    }
+    const QString fileName = fileNameForTrack(aTrack);
     deviceId += fileName;
 
     int result = 0;
@@ -258,7 +255,38 @@ int UsbMSDevice::DeleteTrack(Track &aTrack)
     if (!deleted)
         return scope.ret(DeleteFailed);
     aTrack.mOnRemoteDevice = false;
+    removeEmptiedFolders(QFileInfo(path).path());
     return scope.ret(0);
+}
+
+bool UsbMSDevice::isOwnCover(const QString &aPath) const
+{
+    QFile file(aPath);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    // The comment comes right after the JPEG's first header.
+    const QByteArray head = file.read(4096);
+    return head.startsWith("\xFF\xD8") && head.contains(CoverMark.toUtf8());
+}
+
+// An album whose last track went loses the cover this program made for it,
+// then every folder left empty up to the music folder. Anything else stays.
+void UsbMSDevice::removeEmptiedFolders(const QString &aFolder)
+{
+    const QString musicPrefix = QDir::cleanPath(mRootPath + MusicFolder) + QLatin1Char('/');
+    QString folder = QDir::cleanPath(aFolder);
+    if (!folder.startsWith(musicPrefix))
+        return;
+    const QDir album(folder);
+    const QStringList left =
+        album.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    const QString cover = album.filePath(AlbumArtFile);
+    if (left == QStringList{AlbumArtFile} && isOwnCover(cover)) {
+        Logger::instance().value("Removing album art", cover);
+        QFile::remove(cover);
+    }
+    while (folder.startsWith(musicPrefix) && QDir().rmdir(folder))
+        folder = QFileInfo(folder).path();
 }
 
 void UsbMSDevice::appendLine(const QString &aName, const QByteArray &aLine)

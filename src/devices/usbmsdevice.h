@@ -61,6 +61,8 @@ private:
     bool insideDrive(const QString &aPath) const;
     void appendLine(const QString &aName, const QByteArray &aLine);
     void recordMetadata(const Track &aTrack);
+    bool isOwnCover(const QString &aPath) const;
+    void removeEmptiedFolders(const QString &aFolder);
 
     QString mFriendlyName;
     QString mUniqueDeviceId = TempDeviceId;

@@ -238,10 +238,11 @@ int LocalMusicLibrary::getPlaylist(const QString &aName, std::shared_ptr<ITPlayl
         log.text("Could not get playlist collection");
         return scope.ret(CallFailed);
     }
+    // "Not found" means the user's choice is gone; a failed read must never pass for it.
     qint32 count = 0;
     if (ITResult::failed(retryPlain([&] { return collection->Count(count); }))) {
         log.text("Could not get playlist count");
-        count = 0;
+        return scope.ret(CallFailed);
     }
     std::shared_ptr<ITPlaylist> found;
     for (qint32 index = count; index >= 1 && !found; --index) {
@@ -261,7 +262,7 @@ int LocalMusicLibrary::getPlaylist(const QString &aName, std::shared_ptr<ITPlayl
             log.text("Got user playlist");
             qint32 specialKind = 0;
             if (ITResult::failed(retryPlain([&] { return user->SpecialKind(specialKind); })))
-                continue;
+                return scope.ret(CallFailed);
             log.value("Got playlist special kind", specialKind);
             if (specialKind == ITUserPlaylist::SpecialKindMusic) {
                 log.text("Found special Music playlist");
@@ -341,10 +342,11 @@ int LocalMusicLibrary::readTracks(const std::shared_ptr<ITPlaylist> &aPlaylist, 
 
     for (qint32 index = 1; index <= count; ++index) {
         std::shared_ptr<ITTrack> item;
+        // A track left out would be taken for one the user no longer wants.
         if (ITResult::failed(
                 retryPointer(item, [&](auto &aOut) { return tracks->Item(index, aOut); }))) {
             log.text("Error getting track");
-            continue;
+            return CallFailed;
         }
         std::shared_ptr<ITFileOrCDTrack> file;
         if (ITResult::failed(item->QueryFileTrack(file)) || !file) {
@@ -367,7 +369,7 @@ int LocalMusicLibrary::readTracks(const std::shared_ptr<ITPlaylist> &aPlaylist, 
         if (ITResult::failed(
                 retryString(location, [&](QString &aOut) { return file->Location(aOut); }))) {
             log.text("Error getting location");
-            continue;
+            return CallFailed;
         }
         if (ITResult::failed(
                 retryString(artist, [&](QString &aOut) { return item->Artist(aOut); })))
@@ -412,6 +414,7 @@ bool LocalMusicLibrary::forEachUserPlaylist(const UserPlaylistVisitor &aVisit)
         log.text("Failed to get playlist count for index");
         return false;
     }
+    // A playlist passed over could be the one chosen, or hold the chosen podcast.
     for (qint32 index = 1; index <= count; ++index) {
         log.text("Looking for playlists...");
         log.value("playlist_index", index);
@@ -419,27 +422,29 @@ bool LocalMusicLibrary::forEachUserPlaylist(const UserPlaylistVisitor &aVisit)
         if (ITResult::failed(retryPointer(
                 playlist, [&](auto &aOut) { return collection->Item(index, aOut); }))) {
             log.text("Unable to get playlist");
-            continue;
+            return false;
         }
         qint32 kind = 0;
-        if (ITResult::failed(retryPlain([&] { return playlist->Kind(kind); })) ||
-            kind != ITPlaylist::KindUser)
+        if (ITResult::failed(retryPlain([&] { return playlist->Kind(kind); })))
+            return false;
+        if (kind != ITPlaylist::KindUser)
             continue;
         log.text("User playlist found");
         std::shared_ptr<ITUserPlaylist> user;
         if (ITResult::failed(playlist->QueryUserPlaylist(user)) || !user)
-            continue;
+            return false;
         log.text("Got user playlist");
         qint32 specialKind = 0;
         if (ITResult::failed(retryPlain([&] { return user->SpecialKind(specialKind); })))
-            continue;
+            return false;
         log.value("Got special kind", specialKind);
-        aVisit(playlist, specialKind);
+        if (!aVisit(playlist, specialKind))
+            return false;
     }
     return true;
 }
 
-bool LocalMusicLibrary::refreshPlaylists()
+bool LocalMusicLibrary::refreshPlaylists(int *aResult)
 {
     LogScope scope("LocalMusicLibrary::refreshPlaylists");
     Logger &log = Logger::instance();
@@ -448,17 +453,22 @@ bool LocalMusicLibrary::refreshPlaylists()
     const bool walked =
         forEachUserPlaylist([&](const std::shared_ptr<ITPlaylist> &aPlaylist, qint32 aSpecialKind) {
             if (aSpecialKind != ITUserPlaylist::SpecialKindNone)
-                return;
+                return true;
             QString name;
             if (ITResult::failed(
                     retryString(name, [&](QString &aOut) { return aPlaylist->Name(aOut); })))
-                return;
+                return false;
             log.text("Adding playlist");
             log.value("name", name);
             mPlaylists.append(name);
+            return true;
         });
-    if (!walked)
+    if (aResult)
+        *aResult = walked ? 0 : CallFailed;
+    if (!walked) {
+        log.text("The playlists could not all be read");
         return false;
+    }
     const bool changed = mPlaylists != mPreviousPlaylists;
     mPreviousPlaylists = mPlaylists;
     return changed;
@@ -468,14 +478,15 @@ bool LocalMusicLibrary::findPodcastPlaylists(QList<std::shared_ptr<ITPlaylist>> 
 {
     return forEachUserPlaylist(
         [&aPlaylists](const std::shared_ptr<ITPlaylist> &aPlaylist, qint32 aSpecialKind) {
-            if (aSpecialKind != ITUserPlaylist::SpecialKindPodcasts)
-                return;
-            Logger::instance().text("Got podcasts playlist");
-            aPlaylists.append(aPlaylist);
+            if (aSpecialKind == ITUserPlaylist::SpecialKindPodcasts) {
+                Logger::instance().text("Got podcasts playlist");
+                aPlaylists.append(aPlaylist);
+            }
+            return true;
         });
 }
 
-void LocalMusicLibrary::refreshPodcasts()
+int LocalMusicLibrary::refreshPodcasts()
 {
     LogScope scope("LocalMusicLibrary::refreshPodcasts");
     Logger &log = Logger::instance();
@@ -483,33 +494,34 @@ void LocalMusicLibrary::refreshPodcasts()
     QSet<QString> seen;
     QList<std::shared_ptr<ITPlaylist>> playlists;
     if (!findPodcastPlaylists(playlists))
-        return;
+        return scope.ret(CallFailed);
     for (const auto &playlist : std::as_const(playlists)) {
         std::shared_ptr<ITTrackCollection> tracks;
         if (ITResult::failed(
                 retryPointer(tracks, [&](auto &aOut) { return playlist->Tracks(aOut); }))) {
             log.text("Failed to get tracks from playlist");
-            return;
+            return scope.ret(CallFailed);
         }
         log.text("Got track collections");
         qint32 count = 0;
         if (ITResult::failed(retryPlain([&] { return tracks->Count(count); }))) {
             log.text("Failed to get playlist count");
-            return;
+            return scope.ret(CallFailed);
         }
+        // An episode passed over could be the only one of its podcast.
         for (qint32 index = 1; index <= count; ++index) {
             log.text("Getting track");
             std::shared_ptr<ITTrack> track;
             if (ITResult::failed(
                     retryPointer(track, [&](auto &aOut) { return tracks->Item(index, aOut); }))) {
                 log.text("Error getting track");
-                continue;
+                return scope.ret(CallFailed);
             }
             QString album;
             if (ITResult::failed(
                     retryString(album, [&](QString &aOut) { return track->Album(aOut); }))) {
                 log.text("Error getting album");
-                continue;
+                return scope.ret(CallFailed);
             }
             if (!seen.contains(album)) {
                 seen.insert(album);
@@ -517,10 +529,11 @@ void LocalMusicLibrary::refreshPodcasts()
             }
         }
     }
+    return scope.ret(0);
 }
 
-void LocalMusicLibrary::getPodcasts(const QStringList &aNames, QList<LocalPlaylist> &aPlaylists,
-                                    TrackList &aTracks)
+int LocalMusicLibrary::getPodcasts(const QStringList &aNames, QList<LocalPlaylist> &aPlaylists,
+                                   TrackList &aTracks)
 {
     LogScope scope("LocalMusicLibrary::getPodcasts");
     Logger &log = Logger::instance();
@@ -536,7 +549,7 @@ void LocalMusicLibrary::getPodcasts(const QStringList &aNames, QList<LocalPlayli
     }
     QList<std::shared_ptr<ITPlaylist>> playlists;
     if (!findPodcastPlaylists(playlists))
-        return;
+        return scope.ret(CallFailed);
     for (const auto &playlist : std::as_const(playlists)) {
         QString name;
         retryString(name, [&](QString &aOut) { return playlist->Name(aOut); });
@@ -547,7 +560,7 @@ void LocalMusicLibrary::getPodcasts(const QStringList &aNames, QList<LocalPlayli
         qint64 size = 0;
         log.text("Getting all tracks");
         if (readTracks(playlist, episodes, size, false, drmEpisodes, all) != 0)
-            continue;
+            return scope.ret(CallFailed);
         log.text("Got all tracks");
         for (const LocalPlaylistEntry &entry : std::as_const(all.mEntries)) {
             log.text("Checking whether to add episode");
@@ -560,6 +573,7 @@ void LocalMusicLibrary::getPodcasts(const QStringList &aNames, QList<LocalPlayli
                 LocalPlaylistEntry{position, entry.mDateAdded});
         }
     }
+    return scope.ret(0);
 }
 
 QString LocalMusicLibrary::generateArtwork(const Track &aTrack)

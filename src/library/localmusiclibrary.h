@@ -47,10 +47,13 @@ public:
     int getPlaylist(const QString &aName, std::shared_ptr<ITPlaylist> &aPlaylist, qint64 &aSize);
     int getAllTracks(const QString &aName, TrackList &aTracks, qint64 &aSize, bool aConvertToMp3,
                      TrackList &aDrmTracks, LocalPlaylist &aLocalPlaylist);
-    bool refreshPlaylists();
-    void refreshPodcasts();
-    void getPodcasts(const QStringList &aNames, QList<LocalPlaylist> &aPlaylists,
-                     TrackList &aTracks);
+    // True when the names changed. A listing that could not be read completely
+    // sets aResult to CallFailed; playlists() is then not to be trusted.
+    bool refreshPlaylists(int *aResult = nullptr);
+    int refreshPodcasts();
+    // Fails, rather than leave out episodes, when any Podcasts playlist cannot be read.
+    int getPodcasts(const QStringList &aNames, QList<LocalPlaylist> &aPlaylists,
+                    TrackList &aTracks);
     QString generateArtwork(const Track &aTrack);
     HResult listenForITunesEvents();
     int OnITunesEventInvoke();
@@ -81,9 +84,10 @@ private:
     HResult createApp(std::shared_ptr<ITunesApp> &aApp);
     void pause();
 
+    // Returns false when the playlist could not be read, which ends the walk.
     using UserPlaylistVisitor =
-        std::function<void(const std::shared_ptr<ITPlaylist> &aPlaylist, qint32 aSpecialKind)>;
-    // Walks the library's user playlists in order; false when they cannot be listed.
+        std::function<bool(const std::shared_ptr<ITPlaylist> &aPlaylist, qint32 aSpecialKind)>;
+    // Walks the library's user playlists in order; false when any of them cannot be read.
     bool forEachUserPlaylist(const UserPlaylistVisitor &aVisit);
     bool findPodcastPlaylists(QList<std::shared_ptr<ITPlaylist>> &aPlaylists);
     int readTracks(const std::shared_ptr<ITPlaylist> &aPlaylist, TrackList &aTracks, qint64 &aSize,

@@ -2,6 +2,7 @@
 
 #include "core/apppaths.h"
 #include "core/logger.h"
+#include "devices/device.h"
 
 #include <QDir>
 #include <QFile>
@@ -45,6 +46,8 @@ bool AlbumArtImage::prepare(const QString &aSourcePath, const QString &aTargetPa
         return false;
     }
     scaledImageWhiteBackground.fill(Qt::white);
+    // A JPEG comment; a device removes only covers that carry it.
+    scaledImageWhiteBackground.setText(QStringLiteral("Software"), Device::CoverMark);
     {
         QPainter painter(&scaledImageWhiteBackground);
         painter.drawImage(0, 0, scaledImage);

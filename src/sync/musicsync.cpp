@@ -149,6 +149,9 @@ void MusicSync::finishRun()
         mCache.close();
         mCacheOpen = false;
     }
+    // Whatever the end, the files the device keeps open for the phone are completed.
+    if (mDevicePrepared && !GuardedRegion::run([this] { finalizeDevice(); }))
+        Logger::instance().text("Exception while finalising the device");
     if (mInhibitor)
         mInhibitor->release();
     if (!isFinalState(mState.load()))
@@ -159,11 +162,24 @@ void MusicSync::finishRun()
     Q_EMIT runFinished(mState.load());
 }
 
+void MusicSync::prepareDevice()
+{
+    mDevice->PrepareForSync();
+    mDevicePrepared = true;
+}
+
+void MusicSync::finalizeDevice()
+{
+    if (!mDevicePrepared)
+        return;
+    mDevicePrepared = false;
+    mDevice->FinalizeSync();
+}
+
 void MusicSync::Start()
 {
     LogScope scope("MusicSync::Start");
     Logger &log = Logger::instance();
-    mDevice->PrepareForSync();
     if (!mInhibitor)
         mInhibitor = PowerInhibitor::createDefault();
     if (!mInhibitor->acquire())
@@ -184,7 +200,7 @@ void MusicSync::Start()
         finalizeOnCancel = runSteps(settings);
 
     if (finalizeOnCancel && hasBeenCancelled()) {
-        mDevice->FinalizeSync();
+        finalizeDevice();
         ChangeState(StateCancelled);
     }
     mInhibitor->release();
@@ -210,6 +226,8 @@ bool MusicSync::runSteps(SyncSettings &aSettings)
         return true;
     }
     mAlbumArtEnabled = aSettings.enableArtworkSync(mDeviceId);
+    // Only now: a phone that is not configured gets no metadata file to finish.
+    prepareDevice();
 
     if (!hasBeenCancelled()) {
         log.text("Preparing to sync");
@@ -225,9 +243,10 @@ bool MusicSync::runSteps(SyncSettings &aSettings)
     const int opened = mCache.open(mDeviceId);
     if (opened != 0 && opened != TrackCache::NewCacheCreated) {
         mCache.clear();
+        finalizeDevice();
         fail(QStringLiteral("The track cache could not be opened (error ") +
              QString::number(opened) + QStringLiteral(")"));
-        return true;
+        return false;
     }
     mCacheOpen = true;
     if (hasBeenCancelled()) {
@@ -239,15 +258,21 @@ bool MusicSync::runSteps(SyncSettings &aSettings)
     if (read != 0 && read != TrackCache::EndOfFile)
         log.value("Reading the track cache stopped early", read);
 
-    if (!scanPlaylists(aSettings, playlists, allMusic)) {
-        // The playlist's tracks would otherwise be taken for unwanted ones and deleted.
+    QString unread;
+    if (!scanPlaylists(aSettings, playlists, allMusic))
+        unread = QStringLiteral("A playlist could not be read from the library");
+    else if (!addPodcasts(aSettings, podcasts, podcastSetting))
+        unread = QStringLiteral("The podcasts could not be read from the library");
+    if (!unread.isEmpty()) {
+        // The tracks not read would otherwise be taken for unwanted ones and deleted.
         mCache.close();
         mCacheOpen = false;
-        mDevice->FinalizeSync();
-        fail(QStringLiteral("A playlist could not be read from the library"));
+        if (hasBeenCancelled())
+            return true;
+        finalizeDevice();
+        fail(unread);
         return false;
     }
-    addPodcasts(aSettings, podcasts, podcastSetting);
     checkSpace();
 
     if (!hasBeenCancelled()) {
@@ -261,18 +286,19 @@ bool MusicSync::runSteps(SyncSettings &aSettings)
                 log.text("Delete cancelled");
                 mCache.close();
                 mCacheOpen = false;
-                mDevice->FinalizeSync();
+                finalizeDevice();
                 ChangeState(StateCancelled);
                 return false;
             }
         }
     }
-    if (!hasBeenCancelled())
-        updateForcedAlbumArt();
+    // Deletions first, so that no cover is placed for an album about to go.
     if (!hasBeenCancelled()) {
         log.text("About to delete tracks");
         deleteTracks();
     }
+    if (!hasBeenCancelled())
+        updateForcedAlbumArt();
     if (!hasBeenCancelled()) {
         log.text("About to upload");
         Upload();
@@ -282,12 +308,15 @@ bool MusicSync::runSteps(SyncSettings &aSettings)
     mCache.close();
     mCacheOpen = false;
 
-    if (!hasBeenCancelled())
-        writePlaylists();
-    mDevice->FinalizeSync();
+    // A cancelled run reports only its cancellation.
+    if (hasBeenCancelled())
+        return true;
+    writePlaylists();
+    finalizeDevice();
+    mPercent.store(100);
     ChangeState(StateFinished);
     log.text("Sync done");
-    return true;
+    return false;
 }
 
 void MusicSync::removeCacheFiles(const SyncSettings &aSettings)
@@ -306,7 +335,11 @@ bool MusicSync::scanPlaylists(const SyncSettings &aSettings, QStringList aPlayli
     LogScope scope("MusicSync::scanPlaylists");
     Logger &log = Logger::instance();
     if (aAllMusic) {
-        mLibrary->refreshPlaylists();
+        int listed = 0;
+        mLibrary->refreshPlaylists(&listed);
+        // Playlists missing from the listing would be emptied on the phone.
+        if (listed != 0)
+            return false;
         log.text("Synchronizing to entire library");
         const QStringList names = mLibrary->playlists();
         for (const QString &name : names) {
@@ -327,7 +360,7 @@ bool MusicSync::scanPlaylists(const SyncSettings &aSettings, QStringList aPlayli
         if (result != 0) {
             log.value("Reading the playlist failed", result);
             // A playlist gone from the library is a choice; a failed read is not.
-            if (result != LocalMusicLibrary::PlaylistNotFound && !hasBeenCancelled())
+            if (result != LocalMusicLibrary::PlaylistNotFound)
                 return false;
         }
         playlist.mName = name;
@@ -336,14 +369,15 @@ bool MusicSync::scanPlaylists(const SyncSettings &aSettings, QStringList aPlayli
     return true;
 }
 
-void MusicSync::addPodcasts(const SyncSettings &aSettings, QStringList aPodcasts,
+bool MusicSync::addPodcasts(const SyncSettings &aSettings, QStringList aPodcasts,
                             int aPodcastSetting)
 {
     LogScope scope("MusicSync::addPodcasts");
     Logger &log = Logger::instance();
     if (aPodcastSetting == 1) {
         log.text("Synchronizing all podcasts");
-        mLibrary->refreshPodcasts();
+        if (mLibrary->refreshPodcasts() != 0)
+            return false;
         const QStringList names = mLibrary->podcasts();
         for (const QString &name : names) {
             log.value("playlistName", name);
@@ -353,7 +387,8 @@ void MusicSync::addPodcasts(const SyncSettings &aSettings, QStringList aPodcasts
     const int episodesToKeep = aSettings.numberOfEpisodesToSync(mDeviceId);
     QList<LocalPlaylist> podcastPlaylists;
     TrackList episodes;
-    mLibrary->getPodcasts(aPodcasts, podcastPlaylists, episodes);
+    if (mLibrary->getPodcasts(aPodcasts, podcastPlaylists, episodes) != 0)
+        return false;
     for (LocalPlaylist &podcast : podcastPlaylists) {
         std::stable_sort(podcast.mEntries.begin(), podcast.mEntries.end(),
                          [](const LocalPlaylistEntry &aLeft, const LocalPlaylistEntry &aRight) {
@@ -365,6 +400,7 @@ void MusicSync::addPodcasts(const SyncSettings &aSettings, QStringList aPodcasts
             entry.mTrack = mTracks.addTrack(episodes.at(entry.mTrack));
         mPhonePlaylists.append(podcast);
     }
+    return true;
 }
 
 void MusicSync::checkSpace()
@@ -392,19 +428,31 @@ void MusicSync::buildDeleteList()
 void MusicSync::deleteTracks()
 {
     LogScope scope("MusicSync::deleteTracks");
+    Logger &log = Logger::instance();
+    // Two tracks of one album with the same file name share one file on the
+    // phone; it stays while a wanted track uses it. FAT ignores case.
+    QSet<QString> filesInUse;
+    for (int i = 0; i < mTracks.count(); ++i) {
+        const Track &track = mTracks.at(i);
+        if (track.mOnRemoteDevice && track.mOnLocalSyncPlaylist)
+            filesInUse.insert(track.mDeviceId.toCaseFolded());
+    }
     for (int i = 0; i < mTracksToDelete.count(); ++i) {
         if (hasBeenCancelled())
             break;
         Track &track = mTracksToDelete.at(i);
         UpdateProgress(StateDeleting, track.mTrackName);
-        if (mDevice->DeleteTrack(track) != 0) {
-            Logger::instance().value("Track not deleted", track.mTrackName);
+        if (filesInUse.contains(track.mDeviceId.toCaseFolded())) {
+            log.value("File kept for another track", track.mDeviceId);
+            track.mOnRemoteDevice = false;
+        } else if (mDevice->DeleteTrack(track) != 0) {
+            log.value("Track not deleted", track.mTrackName);
             mNotDeleted.append(track);
             continue;
         }
         // A cache that still claims the file would make the next run skip the track.
         if (mCache.removeDeletedTrack(track) != 0) {
-            Logger::instance().value("Deleted track not recorded", track.mTrackName);
+            log.value("Deleted track not recorded", track.mTrackName);
             mNotDeleted.append(track);
         }
         // The run's own record must no longer claim the deleted file.

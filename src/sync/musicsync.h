@@ -113,13 +113,17 @@ private:
     void UpdateProgress(int aState, const QString &aText);
     void fail(const QString &aReason);
     void finishRun();
+    void prepareDevice();
+    // Finalises the device once, and only when it was prepared.
+    void finalizeDevice();
 
     // Steps from the configuration to the end; false when the run has
-    // already reported its end (deletion refused).
+    // already reported its end (finished, failed or deletion refused).
     bool runSteps(SyncSettings &aSettings);
     void removeCacheFiles(const SyncSettings &aSettings);
+    // These two are false when the library could not be read.
     bool scanPlaylists(const SyncSettings &aSettings, QStringList aPlaylists, bool aAllMusic);
-    void addPodcasts(const SyncSettings &aSettings, QStringList aPodcasts, int aPodcastSetting);
+    bool addPodcasts(const SyncSettings &aSettings, QStringList aPodcasts, int aPodcastSetting);
     void checkSpace();
     void buildDeleteList();
     void deleteTracks();
@@ -157,6 +161,7 @@ private:
     QSet<QString> mAlbumsDone;
     int mCopiedCount = 0;
     bool mCacheOpen = false;
+    bool mDevicePrepared = false;
     std::atomic<bool> mFinished{false};
     std::atomic<bool> mStarted{false};
     QString mFailureReason;

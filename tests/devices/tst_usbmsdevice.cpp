@@ -97,6 +97,8 @@ void TestUsbMSDevice::upload_data()
 
     QTest::newRow("converted") << u"A"_qs << u"B"_qs << u"s.m4a"_qs << true
                                << u"/Music/A/B/s.mp3"_qs;
+    QTest::newRow("converted, longer extension")
+        << u"A"_qs << u"B"_qs << u"s.x.flac"_qs << true << u"/Music/A/B/s.x.mp3"_qs;
     QTest::newRow("fat illegal and control") << u"A\tB"_qs << u"Live\x01"_qs << u"w: y?\n.mp3"_qs
                                              << false << u"/Music/A_B/Live_/w_ y__.mp3"_qs;
     QTest::newRow("safe name kept")

@@ -8,9 +8,12 @@
 #include "sync/musicsync.h"
 #include "testhome.h"
 
+#include <QBuffer>
 #include <QDirIterator>
+#include <QImage>
 #include <QSignalSpy>
 #include <QTest>
+#include <QXmlStreamReader>
 
 #include <memory>
 #include <stdexcept>
@@ -40,10 +43,36 @@ public:
     bool mThrowOnPlaylist = false;
 };
 
+QByteArray readAll(const QString &aPath)
+{
+    QFile file(aPath);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeFile(const QString &aPath, const QByteArray &aContent)
+{
+    QDir().mkpath(QFileInfo(aPath).path());
+    QFile file(aPath);
+    return file.open(QIODevice::WriteOnly) && file.write(aContent) == aContent.size();
+}
+
+QByteArray coverPicture()
+{
+    QImage image(40, 40, QImage::Format_RGB32);
+    image.fill(Qt::red);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "JPEG");
+    return bytes;
+}
+
 // What one run showed through its signals, and how it answers the questions.
 struct RunRecord
 {
     int mFinalState = -1; // -2 when the end was signalled twice
+    QList<int> mStates;
+    int mPercent = -1; // with the last state
     QStringList mCopiedNames;
     int mDeleteQuestions = 0;
     QList<qint64> mSpaceQuestions;
@@ -63,16 +92,22 @@ private Q_SLOTS:
     void earlyEnds_data();
     void earlyEnds();
     void cancelWhileCopyingEndsCancelled();
-    void unreadablePlaylistDeletesNothing();
+    void unreadableLibraryDeletesNothing_data();
+    void unreadableLibraryDeletesNothing();
+    void droppedTracks_data();
+    void droppedTracks();
 
 private:
-    void configure(const QStringList &aPlaylists);
+    void configure(const QStringList &aPlaylists, int aPodcastSetting = 0, bool aAllMusic = false,
+                   bool aAlbumArt = false);
     std::unique_ptr<MusicSync> makeSync(RunRecord &aRecord,
                                         Qt::ConnectionType aQuestions = Qt::DirectConnection);
     RunRecord run(bool aForceFull = false, bool aGoOnWhenShort = true);
     static int runInThread(MusicSync &aSync);
     QString cachePath() const;
     QStringList phoneMusicFiles() const;
+    // Every file outside the phone's data folder, with its content.
+    QMap<QString, QByteArray> phoneContents() const;
     static QStringList phoneFiles(const QList<int> &aTracks);
 
     std::unique_ptr<TestHome> mHome;
@@ -85,7 +120,8 @@ private:
     bool mFailInhibitor = false;
 };
 
-// Tracks 0-3 Alpha/First "A song 0-3", 4-7 Beta/Second "B song 0-3".
+// Tracks 0-3 Alpha/First "A song 0-3", 4-7 Beta/Second "B song 0-3", 8 a live
+// "B song 0" of Beta/Second in a file of the same name, 9 and 10 episodes of Pod and Talk.
 void TestMusicSync::init()
 {
     mLibrary.reset();
@@ -95,24 +131,31 @@ void TestMusicSync::init()
     mPhoneRoot = mHome->filePath(u"phone"_qs);
     QVERIFY(QDir().mkpath(mPhoneRoot));
     LibrarySnapshot snapshot;
-    for (int n = 0; n < 8; ++n) {
+    const QByteArray cover = coverPicture();
+    for (int n = 0; n < 11; ++n) {
         LibrarySnapshot::TrackRecord track;
-        track.mArtist = n < 4 ? u"Alpha"_qs : u"Beta"_qs;
-        track.mAlbum = n < 4 ? u"First"_qs : u"Second"_qs;
+        track.mArtist = n < 4 ? u"Alpha"_qs : n < 9 ? u"Beta"_qs : u"Host"_qs;
+        track.mAlbum = n < 4 ? u"First"_qs : n < 9 ? u"Second"_qs : n == 9 ? u"Pod"_qs : u"Talk"_qs;
         track.mName = u"%1 song %2"_qs.arg(QChar(n < 4 ? u'A' : u'B')).arg(n % 4);
-        const QString folder = mHome->filePath(u"media/"_qs + track.mArtist + u'/' + track.mAlbum);
+        const QString folder = mHome->filePath(
+            u"media/"_qs + (n == 8 ? u"live"_qs : track.mArtist) + u'/' + track.mAlbum);
         QVERIFY(QDir().mkpath(folder));
         track.mPath = folder + u'/' + track.mName + u".mp3"_qs;
+        if (n >= 8)
+            track.mName = n == 8 ? u"B song 0 (live)"_qs : u"Episode %1"_qs.arg(n);
         track.mSize = 1000;
         track.mTrackNumber = n % 4 + 1;
-        QFile file(track.mPath);
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(QByteArray(1000, 'a')) == 1000);
+        track.mPodcast = n > 8;
+        track.mArtwork = {{1, cover}};
+        QVERIFY(writeFile(track.mPath, QByteArray(1000, 'a')));
         snapshot.addTrack(track);
     }
     const int none = ITUserPlaylist::SpecialKindNone;
     snapshot.addPlaylist(u"Rock"_qs, none, {0, 1, 2, 3});
     snapshot.addPlaylist(u"Jazz"_qs, none, {4, 5, 6, 7});
     snapshot.addPlaylist(u"Mixed"_qs, none, {2, 5});
+    snapshot.addPlaylist(u"Twin"_qs, none, {8});
+    snapshot.addPlaylist(u"Podcasts"_qs, ITUserPlaylist::SpecialKindPodcasts, {9, 10});
     snapshot.addMissingMusicPlaylist();
 
     mSource = std::make_shared<FakeVolumeSource>();
@@ -123,13 +166,18 @@ void TestMusicSync::init()
     mLibrary = std::make_unique<LocalMusicLibrary>(mFactory);
 }
 
-void TestMusicSync::configure(const QStringList &aPlaylists)
+// Podcast setting 2 chooses Pod and Talk by name.
+void TestMusicSync::configure(const QStringList &aPlaylists, int aPodcastSetting, bool aAllMusic,
+                              bool aAlbumArt)
 {
     SyncSettings settings;
     settings.load();
     const QString id = mDevice->UniqueDeviceId();
-    QCOMPARE(settings.setConfig(id, false, 0, aPlaylists, {}, id), 0);
-    settings.setEnableArtworkSync(id, false);
+    QCOMPARE(
+        settings.setConfig(id, aAllMusic, aPodcastSetting, aPlaylists, {u"Pod"_qs, u"Talk"_qs}, id),
+        0);
+    settings.setEnableArtworkSync(id, aAlbumArt);
+    settings.setForceArtworkSync(id, aAlbumArt);
     QCOMPARE(settings.save(), 0);
 }
 
@@ -143,6 +191,13 @@ std::unique_ptr<MusicSync> TestMusicSync::makeSync(RunRecord &aRecord,
     sync->setPowerInhibitor(std::move(inhibitor));
     MusicSync *s = sync.get();
     RunRecord *r = &aRecord;
+    connect(
+        s, qOverload<int, int>(&MusicSync::ProgressUpdate), s,
+        [r](int aState, int aPercent) {
+            r->mStates.append(aState);
+            r->mPercent = aPercent;
+        },
+        Qt::DirectConnection);
     connect(
         s, qOverload<int, int, QString>(&MusicSync::ProgressUpdate), s,
         [r](int aState, int, const QString &aName) {
@@ -212,6 +267,18 @@ QStringList TestMusicSync::phoneMusicFiles() const
     return files;
 }
 
+QMap<QString, QByteArray> TestMusicSync::phoneContents() const
+{
+    QMap<QString, QByteArray> files;
+    QDirIterator it(mPhoneRoot, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        if (!path.startsWith(mPhoneRoot + u"/VARUZ/"_qs))
+            files.insert(path.mid(mPhoneRoot.size() + 1), readAll(path));
+    }
+    return files;
+}
+
 QStringList TestMusicSync::phoneFiles(const QList<int> &aTracks)
 {
     QStringList files;
@@ -246,10 +313,12 @@ void TestMusicSync::runsKeepThePhoneInStep()
     const QStringList wanted = phoneFiles({0, 1, 2, 3, 5});
     QCOMPARE(phoneMusicFiles(), wanted);
     QVERIFY(QFileInfo(mPhoneRoot + u"/Playlists_KVL/Jazz.m3u"_qs).size() < 20);
-    // The cache matches the phone: the next run has nothing to do.
+    // The cache matches the phone: the next run has nothing to do, and says it is done.
     const RunRecord third = run();
     QVERIFY(third.mCopiedNames.isEmpty());
     QCOMPARE(third.mDeleteQuestions, 0);
+    QCOMPARE(first.mPercent, 100);
+    QCOMPARE(third.mPercent, 100);
 
     // A full resynchronisation copies everything again; a machine that may sleep is no failure.
     mFailInhibitor = true;
@@ -277,6 +346,7 @@ void TestMusicSync::notEnoughSpace()
     QCOMPARE(record.mFinalState, goOn ? MusicSync::StateFinished : MusicSync::StateCancelled);
     QCOMPARE(record.mSpaceQuestions, QList<qint64>{2500});
     QCOMPARE(phoneMusicFiles().size(), goOn ? 4 : 0);
+    QCOMPARE(record.mStates.contains(MusicSync::StateFinished), goOn);
 }
 
 void TestMusicSync::earlyEnds_data()
@@ -284,6 +354,7 @@ void TestMusicSync::earlyEnds_data()
     QTest::addColumn<QString>("situation");
     QTest::addColumn<int>("state");
     QTest::newRow("no settings file") << QStringLiteral("settings") << 5;
+    QTest::newRow("phone not configured") << QStringLiteral("phone") << 4;
     QTest::newRow("cache cannot be opened") << QStringLiteral("cache") << 3;
     QTest::newRow("fault outside a track") << QStringLiteral("fault") << 3;
 }
@@ -293,7 +364,9 @@ void TestMusicSync::earlyEnds()
 {
     QFETCH(QString, situation);
     QFETCH(int, state);
-    if (situation != u"settings")
+    if (situation == u"phone")
+        QCOMPARE(SyncSettings().save(), 0);
+    else if (situation != u"settings")
         configure({u"Rock"_qs});
     if (situation == u"cache")
         QVERIFY(QDir().mkpath(cachePath()));
@@ -302,6 +375,15 @@ void TestMusicSync::earlyEnds()
     const RunRecord record = run();
     QCOMPARE(record.mFinalState, state);
     QCOMPARE(phoneMusicFiles().size(), situation == u"fault" ? 4 : 0);
+    // A run that reached the phone leaves its metadata file complete; the others leave none.
+    const QStringList metadata = QDir(mPhoneRoot + u"/VARUZ"_qs).entryList({u"metadata*"_qs});
+    QCOMPARE(metadata.size(), state == MusicSync::StateFailed ? 1 : 0);
+    for (const QString &name : metadata) {
+        QXmlStreamReader xml(readAll(mPhoneRoot + u"/VARUZ/"_qs + name));
+        while (!xml.atEnd())
+            xml.readNext();
+        QVERIFY2(!xml.hasError(), qPrintable(name + u": "_qs + xml.errorString()));
+    }
     // Tracks copied before the fault are in the cache.
     mDevice->mThrowOnPlaylist = false;
     if (situation == u"fault")
@@ -322,20 +404,94 @@ void TestMusicSync::cancelWhileCopyingEndsCancelled()
         },
         Qt::DirectConnection);
     QCOMPARE(runInThread(*s), MusicSync::StateCancelled);
+    QVERIFY(!record.mStates.contains(MusicSync::StateFinished));
     QVERIFY(phoneMusicFiles().isEmpty());
     // The device was finalised: its metadata file is there for the phone.
     QVERIFY(QFileInfo(mPhoneRoot + QStringLiteral("/VARUZ/metadata0.xml")).size() > 0);
 }
 
-void TestMusicSync::unreadablePlaylistDeletesNothing()
+void TestMusicSync::unreadableLibraryDeletesNothing_data()
 {
-    configure({u"Rock"_qs, u"Jazz"_qs});
+    QTest::addColumn<int>("podcastSetting");
+    QTest::addColumn<bool>("allMusic");
+    QTest::addColumn<QString>("call");
+    QTest::addColumn<QString>("object");
+    QTest::newRow("chosen playlist") << 2 << false << u"Playlist.Tracks"_qs << u"Jazz"_qs;
+    QTest::newRow("track of a chosen playlist")
+        << 2 << false << u"FileTrack.Location"_qs << u"B song 1"_qs;
+    QTest::newRow("chosen podcasts") << 2 << false << u"Playlist.Tracks"_qs << u"Podcasts"_qs;
+    // Talk, the podcast of the episode, would be missing from the listing.
+    QTest::newRow("podcast listing") << 1 << false << u"Track.Album"_qs << u"Episode 10"_qs;
+    // Rock would be missing from the listing, and its playlist file emptied.
+    QTest::newRow("playlist listing") << 2 << true << u"Playlist.Name"_qs << u"Rock"_qs;
+}
+
+void TestMusicSync::unreadableLibraryDeletesNothing()
+{
+    QFETCH(int, podcastSetting);
+    QFETCH(bool, allMusic);
+    QFETCH(QString, call);
+    QFETCH(QString, object);
+    configure({u"Rock"_qs, u"Jazz"_qs}, podcastSetting, allMusic);
     QCOMPARE(run().mFinalState, MusicSync::StateFinished);
-    mFactory->faults().fail(u"Playlist.Tracks"_qs, ITResult::Fail, FaultScript::Always, u"Jazz"_qs);
+    const QMap<QString, QByteArray> before = phoneContents();
+    QVERIFY(before.contains(u"Music/Host/Talk/B song 2.mp3"_qs));
+    mFactory->faults().fail(call, ITResult::Fail, FaultScript::Always, object);
     const RunRecord record = run();
     QCOMPARE(record.mFinalState, MusicSync::StateFailed);
     QCOMPARE(record.mDeleteQuestions, 0);
-    QCOMPARE(phoneMusicFiles(), phoneFiles({0, 1, 2, 3, 4, 5, 6, 7}));
+    QCOMPARE(phoneContents(), before);
+}
+
+void TestMusicSync::droppedTracks_data()
+{
+    QTest::addColumn<QString>("situation");
+    QTest::addColumn<QStringList>("left"); // in Beta's folder
+    QTest::addColumn<int>("notDeleted");
+    const QString cover = u"Music/Beta/Second/AlbumArt.jpg"_qs;
+    QTest::newRow("album emptied") << QString() << QStringList() << 0;
+    QTest::newRow("cover of the user's") << cover << QStringList{cover} << 0;
+    QTest::newRow("file of the user's")
+        << u"Music/Beta/notes.txt"_qs << QStringList{u"Music/Beta/notes.txt"_qs} << 0;
+    QTest::newRow("file shared with a kept track")
+        << u"twin"_qs << QStringList{cover, u"Music/Beta/Second/B song 0.mp3"_qs} << 0;
+    QTest::newRow("cache not updated") << u"cache"_qs << QStringList() << 5;
+}
+
+// The second run drops Beta's album: its tracks, its cover and its emptied folders go.
+void TestMusicSync::droppedTracks()
+{
+    QFETCH(QString, situation);
+    QFETCH(QStringList, left);
+    QFETCH(int, notDeleted);
+    configure({u"Rock"_qs, u"Jazz"_qs, u"Twin"_qs}, 0, false, true);
+    QCOMPARE(run().mFinalState, MusicSync::StateFinished);
+    QVERIFY(readAll(mPhoneRoot + u"/Music/Beta/Second/AlbumArt.jpg"_qs).startsWith("\xFF\xD8"));
+    if (situation.startsWith(u"Music/"_qs))
+        QVERIFY(writeFile(mPhoneRoot + u'/' + situation, "the user's"));
+    configure(situation == u"twin" ? QStringList{u"Rock"_qs, u"Twin"_qs} : QStringList{u"Rock"_qs},
+              0, false, true);
+    const QString hint = mPhoneRoot + u"/VARUZ/refreshhint"_qs;
+    const qsizetype hinted = readAll(hint).size();
+
+    RunRecord record;
+    auto sync = makeSync(record);
+    if (situation == u"cache")
+        connect(
+            sync.get(), &MusicSync::ConfirmDeleteTracks, this,
+            [this] { QFile::resize(cachePath(), 0); }, Qt::DirectConnection);
+    QCOMPARE(sync->runGuarded(false), MusicSync::StateFinished);
+    QCOMPARE(sync->GetNonDeletedTracks().count(), notDeleted);
+    QStringList expected =
+        phoneFiles({0, 1, 2, 3}) + QStringList{u"Music/Alpha/First/AlbumArt.jpg"_qs} + left;
+    expected.sort();
+    QCOMPARE(phoneMusicFiles(), expected);
+    QCOMPARE(QFileInfo::exists(mPhoneRoot + u"/Music/Beta"_qs), !left.isEmpty());
+    // Covers are renewed only for tracks still on the phone.
+    const QByteArray renewed = readAll(hint).mid(hinted).trimmed();
+    QVERIFY(!renewed.isEmpty());
+    for (const QByteArray &line : renewed.split('\n'))
+        QVERIFY2(QFileInfo::exists(mPhoneRoot + QString::fromUtf8(line.trimmed())), line.data());
 }
 
 QTEST_GUILESS_MAIN(TestMusicSync)
