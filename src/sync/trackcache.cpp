@@ -639,7 +639,7 @@ int TrackCache::addTrack(Track &aTrack)
     if (mPersistentIdsFile.write(id) != id.size() || !mPersistentIdsFile.flush())
         result = WriteFailed;
     if (result == 0)
-        result = writeRecord(aTrack, idPosition, qint32(id.size()), undo, flagsPosition,
+        result = writeRecord(aTrack, cacheSize, idPosition, qint32(id.size()), undo, flagsPosition,
                              idRecordPosition);
     if (result == 0)
         result = writeIntegrityValue();
@@ -674,9 +674,9 @@ int TrackCache::addTrack(Track &aTrack)
 }
 
 // Rewrites the track's record in place when the cache has one, else appends
-// one; aUndo receives the bytes that an in-place rewrite replaced.
-int TrackCache::writeRecord(const Track &aTrack, qint64 aIdPosition, qint32 aIdLength, Undo &aUndo,
-                            qint64 &aFlagsPosition, qint64 &aIdRecordPosition)
+// one at aEnd; aUndo receives the bytes that an in-place rewrite replaced.
+int TrackCache::writeRecord(const Track &aTrack, qint64 aEnd, qint64 aIdPosition, qint32 aIdLength,
+                            Undo &aUndo, qint64 &aFlagsPosition, qint64 &aIdRecordPosition)
 {
     qint32 flags = aTrack.needsConversion() ? FlagConverted : 0;
     QByteArray location;
@@ -686,7 +686,7 @@ int TrackCache::writeRecord(const Track &aTrack, qint64 aIdPosition, qint32 aIdL
     if (!aTrack.mInCache) {
         if (aTrack.mOnRemoteDevice)
             flags |= FlagOnDevice;
-        const qint64 start = mCacheFile.size();
+        const qint64 start = aEnd;
         QByteArray record;
         putInt32(record, TagRecord);
         putStringField(record, TagTrackName, aTrack.mTrackName);

@@ -76,8 +76,8 @@ private:
     int checkIdentifierRecord(qint64 aPosition, QByteArray &aRecord);
     int writeAt(qint64 aPosition, const QByteArray &aBytes);
     using Undo = QList<std::pair<qint64, QByteArray>>;
-    int writeRecord(const Track &aTrack, qint64 aIdPosition, qint32 aIdLength, Undo &aUndo,
-                    qint64 &aFlagsPosition, qint64 &aIdRecordPosition);
+    int writeRecord(const Track &aTrack, qint64 aEnd, qint64 aIdPosition, qint32 aIdLength,
+                    Undo &aUndo, qint64 &aFlagsPosition, qint64 &aIdRecordPosition);
 
     qint64 mTotalSizeOfUploadedFiles = 0;
     qint64 mTotalSizeRecordPosition = 0;
