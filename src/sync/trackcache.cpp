@@ -352,11 +352,13 @@ int TrackCache::readIdentifier(qint64 aPosition, qint32 aLength, QString &aId)
         aId = fromUtf16Le(mIdsSnapshot.constData() + aPosition, aLength / 2);
         return 0;
     }
-    if (!mPersistentIdsFile.seek(aPosition))
+    // The identifier lies inside the file: falling short here is the disk's doing.
+    const QByteArray bytes =
+        mPersistentIdsFile.seek(aPosition) ? mPersistentIdsFile.read(aLength) : QByteArray();
+    if (bytes.size() != aLength) {
+        mReadError = true;
         return ReadFailed;
-    const QByteArray bytes = mPersistentIdsFile.read(aLength);
-    if (bytes.size() != aLength)
-        return BadFormat;
+    }
     aId = fromUtf16Le(bytes.constData(), aLength / 2);
     return 0;
 }
