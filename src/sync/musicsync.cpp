@@ -254,9 +254,16 @@ bool MusicSync::runSteps(SyncSettings &aSettings)
         mCacheOpen = false;
         return true;
     }
+    // Damage is cut off while reading; what is left is a disk that fails, and
+    // records added after a part that cannot be read would never be read back.
     const int read = mCache.updateTrackList(mTracks);
-    if (read != 0 && read != TrackCache::EndOfFile)
-        log.value("Reading the track cache stopped early", read);
+    if (read != 0) {
+        mCache.close();
+        mCacheOpen = false;
+        fail(QStringLiteral("The track cache could not be read (error ") + QString::number(read) +
+             QStringLiteral(")"));
+        return true;
+    }
 
     QString unread;
     if (!scanPlaylists(aSettings, playlists, allMusic))

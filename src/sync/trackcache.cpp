@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <utility>
 
 namespace {
 
@@ -111,6 +112,8 @@ void TrackCache::resetState()
     mReadStart = 0;
     mReadOffset = 0;
     mReading = false;
+    mReadError = false;
+    mLastIdEnd = 0;
     mIdsSnapshot.clear();
     mUseIdsSnapshot = false;
 }
@@ -179,7 +182,31 @@ int TrackCache::openFiles(const QString &aCachePath)
         const int result = writeHeader();
         return result == 0 ? NewCacheCreated : result;
     }
-    return 0;
+
+    mReadError = false;
+    const int header = readHeader();
+    stopReading();
+    if (header == 0)
+        return 0;
+    if (mReadError) {
+        // The disk failed, not the file: keep it for a later run, and closed,
+        // so that nothing clears it meanwhile.
+        log.text("Can't read cache file");
+        mCacheFile.close();
+        mPersistentIdsFile.close();
+        return ReadFailed;
+    }
+    log.value("Cache file header damaged, starting a new cache", header);
+    return startFresh();
+}
+
+// No record can be trusted without its header, nor appended after it.
+int TrackCache::startFresh()
+{
+    if (!mPersistentIdsFile.resize(0) || !mCacheFile.resize(0))
+        return WriteFailed;
+    const int result = writeHeader();
+    return result == 0 ? NewCacheCreated : result;
 }
 
 int TrackCache::close()
@@ -236,6 +263,8 @@ bool TrackCache::fillReadBuffer(qsizetype aNeeded)
         mReadBuffer.resize(old + want);
         const qint64 got = mCacheFile.read(mReadBuffer.data() + old, want);
         mReadBuffer.resize(old + std::max<qint64>(got, 0));
+        if (got < 0)
+            mReadError = true;
         if (got <= 0)
             return false;
         available += got;
@@ -323,11 +352,13 @@ int TrackCache::readIdentifier(qint64 aPosition, qint32 aLength, QString &aId)
         aId = fromUtf16Le(mIdsSnapshot.constData() + aPosition, aLength / 2);
         return 0;
     }
-    if (!mPersistentIdsFile.seek(aPosition))
+    // The identifier lies inside the file: falling short here is the disk's doing.
+    const QByteArray bytes =
+        mPersistentIdsFile.seek(aPosition) ? mPersistentIdsFile.read(aLength) : QByteArray();
+    if (bytes.size() != aLength) {
+        mReadError = true;
         return ReadFailed;
-    const QByteArray bytes = mPersistentIdsFile.read(aLength);
-    if (bytes.size() != aLength)
-        return BadFormat;
+    }
     aId = fromUtf16Le(bytes.constData(), aLength / 2);
     return 0;
 }
@@ -472,22 +503,29 @@ int TrackCache::readTrack(Track &aTrack)
                (flags & FlagOnDevice) != 0, true, deviceId, qint32(flagsPosition), sizeOnDevice);
     aTrack.mPersistentIdRecordPosition = idRecordPosition;
     aTrack.mConvertedOnDevice = (flags & FlagConverted) != 0;
+    mLastIdEnd = idPosition + idLength;
     return scope.ret(0);
 }
 
 int TrackCache::readAndAddTrack(TrackList &aList)
 {
-    LogScope scope("TrackCache::readAndAddTrack");
     Track track;
-    const int result = readTrack(track);
+    return readAndAddTrack(aList, track);
+}
+
+int TrackCache::readAndAddTrack(TrackList &aList, Track &aTrack)
+{
+    LogScope scope("TrackCache::readAndAddTrack");
+    const int result = readTrack(aTrack);
     if (result == 0)
-        aList.addTrack(track);
+        aList.addTrack(aTrack);
     return scope.ret(result);
 }
 
 int TrackCache::updateTrackList(TrackList &aList, int aMaxRecords)
 {
     LogScope scope("TrackCache::updateTrackList");
+    mReadError = false;
     int result = readHeader();
     if (result != 0)
         return scope.ret(result);
@@ -497,18 +535,47 @@ int TrackCache::updateTrackList(TrackList &aList, int aMaxRecords)
         mIdsSnapshot = mPersistentIdsFile.read(idsSize);
         mUseIdsSnapshot = mIdsSnapshot.size() == idsSize;
     }
+    // Where the records read so far end, in both files, and what they hold.
+    qint64 goodEnd = cachePosition();
+    qint64 goodIdsEnd = 0;
+    qint64 goodTotal = 0;
     for (int records = 0; aMaxRecords < 0 || records < aMaxRecords; ++records) {
-        result = readAndAddTrack(aList);
+        Track track;
+        result = readAndAddTrack(aList, track);
         if (result != 0)
             break;
+        goodEnd = cachePosition();
+        goodIdsEnd = std::max(goodIdsEnd, mLastIdEnd);
+        if (track.mOnRemoteDevice)
+            goodTotal += track.sizeOnDeviceOrZero();
     }
     mUseIdsSnapshot = false;
     mIdsSnapshot = QByteArray();
 
-    if (aMaxRecords != -1)
-        aList.setTotalSizeOnDevice(mTotalSizeOfUploadedFiles);
     if (result == EndOfFile)
         result = 0;
+    else if (result != 0 && !mReadError)
+        result = cutAfterGoodRecords(goodEnd, goodIdsEnd, goodTotal);
+    if (aMaxRecords != -1)
+        aList.setTotalSizeOnDevice(mTotalSizeOfUploadedFiles);
+    return scope.ret(result);
+}
+
+// Records appended after damage would never be read back, so every later run
+// would copy their tracks again: keep the good records before the damage and
+// make the header agree with them.
+int TrackCache::cutAfterGoodRecords(qint64 aCacheEnd, qint64 aIdsEnd, qint64 aTotal)
+{
+    LogScope scope("TrackCache::cutAfterGoodRecords");
+    Logger &log = Logger::instance();
+    log.value("Cache file damaged, cutting it at", QString::number(aCacheEnd));
+    if (!stopReading() || !mCacheFile.resize(aCacheEnd))
+        return scope.ret(WriteFailed);
+    if (mPersistentIdsFile.size() > aIdsEnd && !mPersistentIdsFile.resize(aIdsEnd))
+        return scope.ret(WriteFailed);
+    int result = setTotalSizeOfUploadedFiles(aTotal);
+    if (result == 0)
+        result = writeIntegrityValue();
     return scope.ret(result);
 }
 
@@ -537,7 +604,7 @@ int TrackCache::readFlagsRecord(qint64 aPosition, qint32 &aFlags)
 
 // The identifier location is rewritten as two adjacent records; make sure
 // they are really there before overwriting anything.
-int TrackCache::checkIdentifierRecord(qint64 aPosition)
+int TrackCache::checkIdentifierRecord(qint64 aPosition, QByteArray &aRecord)
 {
     const qint64 span = Int64RecordSize + IntRecordSize;
     if (aPosition < 0 || aPosition > mCacheFile.size() - span)
@@ -553,6 +620,7 @@ int TrackCache::checkIdentifierRecord(qint64 aPosition)
         qFromLittleEndian<qint32>(data + Int64RecordSize) != TagIdLength ||
         qFromLittleEndian<qint32>(data + Int64RecordSize + 4) != 4)
         return BadFormat;
+    aRecord = record;
     return 0;
 }
 
@@ -562,43 +630,65 @@ int TrackCache::addTrack(Track &aTrack)
     if (!mCacheFile.isOpen() || !mPersistentIdsFile.isOpen() || !stopReading())
         return scope.ret(WriteFailed);
 
-    const QByteArray id = toUtf16Le(aTrack.mDeviceId);
+    const qint64 cacheSize = mCacheFile.size();
     const qint64 idPosition = mPersistentIdsFile.size();
-    if (mPersistentIdsFile.write(id) != id.size() || !mPersistentIdsFile.flush())
-        return scope.ret(WriteFailed);
-    const qint32 idLength = qint32(id.size());
-
-    qint32 flags = aTrack.needsConversion() ? FlagConverted : 0;
+    const qint64 total = mTotalSizeOfUploadedFiles;
+    const QByteArray id = toUtf16Le(aTrack.mDeviceId);
+    Undo undo;
+    qint64 flagsPosition = 0;
+    qint64 idRecordPosition = 0;
     int result = 0;
-    if (aTrack.mInCache) {
-        const qint64 remembered = mCacheFile.pos();
-        const qint64 flagsPosition = aTrack.mFlagsFilePosition;
-        qint32 oldFlags = 0;
-        result = readFlagsRecord(flagsPosition, oldFlags);
-        if (result != 0)
-            return scope.ret(result);
-        result = checkIdentifierRecord(aTrack.mPersistentIdRecordPosition);
-        if (result != 0)
-            return scope.ret(result);
-        flags = oldFlags | FlagOnDevice;
+    if (mPersistentIdsFile.write(id) != id.size() || !mPersistentIdsFile.flush())
+        result = WriteFailed;
+    if (result == 0)
+        result = writeRecord(aTrack, cacheSize, idPosition, qint32(id.size()), undo, flagsPosition,
+                             idRecordPosition);
+    if (result == 0)
+        result = writeIntegrityValue();
+    if (result == 0 && aTrack.mOnRemoteDevice)
+        result = incrementTotalSizeOfUploadedFiles(aTrack.sizeOnDeviceOrZero());
+    if (result == 0 && !mCacheFile.flush())
+        result = WriteFailed;
 
-        QByteArray flagsValue;
-        putInt32(flagsValue, 4);
-        putInt32(flagsValue, flags);
-        QByteArray location;
-        putInt64Field(location, TagIdPosition, idPosition);
-        putIntField(location, TagIdLength, idLength);
-        result = writeAt(flagsPosition + 4, flagsValue);
-        if (result == 0)
-            result = writeAt(aTrack.mPersistentIdRecordPosition, location);
-        if (result == 0 && !mCacheFile.seek(remembered))
-            result = WriteFailed;
-        if (result != 0)
-            return scope.ret(result);
-    } else {
+    if (result != 0) {
+        // A write that a full disk stopped part-way must leave nothing of the
+        // record behind, or the next run would stop reading there.
+        Logger::instance().text("Taking the cache record back");
+        for (auto it = undo.crbegin(); it != undo.crend(); ++it)
+            writeAt(it->first, it->second);
+        if (mCacheFile.size() > cacheSize)
+            mCacheFile.resize(cacheSize);
+        if (mPersistentIdsFile.size() > idPosition)
+            mPersistentIdsFile.resize(idPosition);
+        if (mTotalSizeOfUploadedFiles != total)
+            setTotalSizeOfUploadedFiles(total);
+        writeIntegrityValue();
+        return scope.ret(result);
+    }
+    if (!aTrack.mInCache) {
+        // The record now exists: a later update or deletion of this same
+        // track must find it rather than append a duplicate.
+        aTrack.mInCache = true;
+        aTrack.mFlagsFilePosition = qint32(flagsPosition);
+        aTrack.mPersistentIdRecordPosition = idRecordPosition;
+    }
+    return scope.ret(0);
+}
+
+// Rewrites the track's record in place when the cache has one, else appends
+// one at aEnd; aUndo receives the bytes that an in-place rewrite replaced.
+int TrackCache::writeRecord(const Track &aTrack, qint64 aEnd, qint64 aIdPosition, qint32 aIdLength,
+                            Undo &aUndo, qint64 &aFlagsPosition, qint64 &aIdRecordPosition)
+{
+    qint32 flags = aTrack.needsConversion() ? FlagConverted : 0;
+    QByteArray location;
+    putInt64Field(location, TagIdPosition, aIdPosition);
+    putIntField(location, TagIdLength, aIdLength);
+
+    if (!aTrack.mInCache) {
         if (aTrack.mOnRemoteDevice)
             flags |= FlagOnDevice;
-        const qint64 start = mCacheFile.size();
+        const qint64 start = aEnd;
         QByteArray record;
         putInt32(record, TagRecord);
         putStringField(record, TagTrackName, aTrack.mTrackName);
@@ -606,30 +696,43 @@ int TrackCache::addTrack(Track &aTrack)
         putStringField(record, TagArtistName, aTrack.mArtistName);
         putStringField(record, TagPath, aTrack.mPath);
         putIntField(record, TagTrackNumber, aTrack.mTrackNumberOnAlbum);
-        const qint64 idRecordPosition = start + record.size();
-        putInt64Field(record, TagIdPosition, idPosition);
-        putIntField(record, TagIdLength, idLength);
-        const qint64 flagsPosition = start + record.size();
+        aIdRecordPosition = start + record.size();
+        record.append(location);
+        aFlagsPosition = start + record.size();
         putIntField(record, TagFlags, flags);
         putInt64Field(record, TagSizeOnDevice, aTrack.sizeOnDeviceOrZero());
-        if (flagsPosition > std::numeric_limits<qint32>::max())
-            return scope.ret(BadFormat);
-        result = writeAt(start, record);
-        if (result != 0)
-            return scope.ret(result);
-        // The record now exists: a later update or deletion of this same
-        // track must find it rather than append a duplicate.
-        aTrack.mInCache = true;
-        aTrack.mFlagsFilePosition = qint32(flagsPosition);
-        aTrack.mPersistentIdRecordPosition = idRecordPosition;
+        if (aFlagsPosition > std::numeric_limits<qint32>::max())
+            return BadFormat;
+        return writeAt(start, record);
     }
 
-    result = writeIntegrityValue();
-    if (result == 0 && aTrack.mOnRemoteDevice)
-        result = incrementTotalSizeOfUploadedFiles(aTrack.sizeOnDeviceOrZero());
-    if (result == 0 && !mCacheFile.flush())
+    const qint64 remembered = mCacheFile.pos();
+    aFlagsPosition = aTrack.mFlagsFilePosition;
+    aIdRecordPosition = aTrack.mPersistentIdRecordPosition;
+    qint32 oldFlags = 0;
+    QByteArray oldLocation;
+    int result = readFlagsRecord(aFlagsPosition, oldFlags);
+    if (result == 0)
+        result = checkIdentifierRecord(aIdRecordPosition, oldLocation);
+    if (result != 0)
+        return result;
+    QByteArray oldFlagsValue;
+    putInt32(oldFlagsValue, 4);
+    putInt32(oldFlagsValue, oldFlags);
+    QByteArray flagsValue;
+    putInt32(flagsValue, 4);
+    putInt32(flagsValue, oldFlags | FlagOnDevice);
+
+    // The record claims the phone's copy only once it points at its identifier.
+    aUndo.append({aIdRecordPosition, oldLocation});
+    result = writeAt(aIdRecordPosition, location);
+    if (result == 0) {
+        aUndo.append({aFlagsPosition + 4, oldFlagsValue});
+        result = writeAt(aFlagsPosition + 4, flagsValue);
+    }
+    if (result == 0 && !mCacheFile.seek(remembered))
         result = WriteFailed;
-    return scope.ret(result);
+    return result;
 }
 
 int TrackCache::removeDeletedTrack(Track &aTrack)

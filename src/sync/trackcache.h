@@ -2,8 +2,11 @@
 
 #include <QByteArray>
 #include <QFile>
+#include <QList>
 #include <QString>
 #include <QtGlobal>
+
+#include <utility>
 
 class Track;
 class TrackList;
@@ -52,6 +55,7 @@ public:
 
 private:
     int openFiles(const QString &aCachePath);
+    int startFresh();
     void resetState();
 
     // Sequential reads go through an in-memory window over the cache file; the
@@ -65,10 +69,15 @@ private:
     int readInt64Value(qint64 &aValue);
     int readStringValue(QString &aValue);
     int readIdentifier(qint64 aPosition, qint32 aLength, QString &aId);
+    int readAndAddTrack(TrackList &aList, Track &aTrack);
+    int cutAfterGoodRecords(qint64 aCacheEnd, qint64 aIdsEnd, qint64 aTotal);
 
     int readFlagsRecord(qint64 aPosition, qint32 &aFlags);
-    int checkIdentifierRecord(qint64 aPosition);
+    int checkIdentifierRecord(qint64 aPosition, QByteArray &aRecord);
     int writeAt(qint64 aPosition, const QByteArray &aBytes);
+    using Undo = QList<std::pair<qint64, QByteArray>>;
+    int writeRecord(const Track &aTrack, qint64 aEnd, qint64 aIdPosition, qint32 aIdLength,
+                    Undo &aUndo, qint64 &aFlagsPosition, qint64 &aIdRecordPosition);
 
     qint64 mTotalSizeOfUploadedFiles = 0;
     qint64 mTotalSizeRecordPosition = 0;
@@ -80,6 +89,11 @@ private:
     qint64 mReadStart = 0;
     qsizetype mReadOffset = 0;
     bool mReading = false;
+    // Set when the disk, not the contents, made a read fail: such a cache is
+    // left alone rather than cut.
+    bool mReadError = false;
+    // End, in the IDs file, of the identifier of the record read last.
+    qint64 mLastIdEnd = 0;
 
     QByteArray mIdsSnapshot;
     bool mUseIdsSnapshot = false;

@@ -192,6 +192,7 @@ private Q_SLOTS:
     void cleanup() { mHome.reset(); }
     void firstRunThenNothingToDo();
     void droppedPlaylist();
+    void damagedCacheHealsInOneRun();
     void albumArtOncePerAlbumAndForcedPass();
     void interruptedMidCopy_data();
     void interruptedMidCopy();
@@ -363,6 +364,33 @@ void TestMobrelaySync::droppedPlaylist()
     QCOMPARE(musicFiles(), phonePaths({Morning, Noon, Evening}));
     QCOMPARE(readFile(onPhone(u"Playlists_KVL/Night.m3u"_qs)).trimmed(), QByteArray("#EXTM3U"));
     QVERIFY(readFile(onPhone(u"Playlists_KVL/Road.m3u"_qs)).contains("Noon Square"));
+}
+
+// Copies go from the last track to the first: damage to Evening's record loses it and the two
+// records after it; the next run copies those three again, and the run after copies nothing.
+void TestMobrelaySync::damagedCacheHealsInOneRun()
+{
+    QVERIFY(configure({u"--playlists"_qs, u"Road,Night"_qs}));
+    QCOMPARE(sync().mExitCode, 0);
+    const QString cache = mHome->filePath(u"VARUZ/mcache0"_qs);
+    QByteArray bytes = readFile(cache);
+    const QString name = mTracks.at(Evening).mName;
+    const qsizetype at =
+        bytes.indexOf(QByteArray(reinterpret_cast<const char *>(name.utf16()), name.size() * 2));
+    QVERIFY(at > 8);
+    bytes[at - 8] = 6; // the name's tag becomes one the reader does not know
+    QFile file(cache);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+    file.close();
+
+    const RunResult healing = sync();
+    QVERIFY2(healing.mExitCode == 0, qPrintable(healing.mOut + healing.mErr));
+    QStringList copied = healing.mOut.split(QLatin1Char('\n')).filter(u"progress 13 "_qs);
+    for (QString &line : copied)
+        line = line.section(QLatin1Char(' '), 3);
+    QCOMPARE(copied, (QStringList{u"Evening Aac"_qs, u"Noon Square"_qs, u"Morning Sine"_qs}));
+    const RunResult after = sync();
+    QVERIFY2(after.mExitCode == 0 && !after.copiedSomething(), qPrintable(after.mOut));
 }
 
 void TestMobrelaySync::albumArtOncePerAlbumAndForcedPass()
