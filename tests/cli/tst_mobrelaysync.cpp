@@ -224,7 +224,7 @@ private:
 
     std::unique_ptr<TestHome> mHome;
     QTemporaryDir mLibraryDir;
-    QString mLibrary, mBrokenLibrary, mPhone;
+    QString mLibrary, mBrokenLibrary, mMalformedLibrary, mPhone;
     QList<LibraryTrack> mTracks;
 };
 
@@ -259,6 +259,10 @@ void TestMobrelaySync::initTestCase()
     mBrokenLibrary = mLibraryDir.filePath(u"broken.xml"_qs);
     QFile broken(mBrokenLibrary);
     QVERIFY(broken.open(QIODevice::WriteOnly) && broken.write(readFile(mLibrary).left(300)) > 0);
+    mMalformedLibrary = mLibraryDir.filePath(u"malformed.xml"_qs);
+    QFile malformed(mMalformedLibrary);
+    QVERIFY(malformed.open(QIODevice::WriteOnly) &&
+            malformed.write("<?xml version=\"1.0\"?>\n<plist>\n<dict>\n</plist>\n") > 0);
 }
 
 void TestMobrelaySync::init()
@@ -457,6 +461,9 @@ void TestMobrelaySync::exitStatus_data()
         << u"library file not found: MISSING"_qs;
     QTest::newRow("busy library") << QString() << u"--library BROKEN --wait 1 sync PHONE --yes"_qs
                                   << 75 << u"BROKEN is still busy"_qs;
+    QTest::newRow("malformed library")
+        << QString() << u"--library MALFORMED --wait 600 sync PHONE --yes"_qs << 65
+        << u"MALFORMED is malformed: line 4, column 8: Opening and ending tag mismatch."_qs;
 }
 
 void TestMobrelaySync::exitStatus()
@@ -471,7 +478,8 @@ void TestMobrelaySync::exitStatus()
         return aText.replace(u"PHONE"_qs, mPhone)
             .replace(u"LIBRARY"_qs, mLibrary)
             .replace(u"MISSING"_qs, mHome->filePath(u"nowhere/Library.xml"_qs))
-            .replace(u"BROKEN"_qs, mBrokenLibrary);
+            .replace(u"BROKEN"_qs, mBrokenLibrary)
+            .replace(u"MALFORMED"_qs, mMalformedLibrary);
     };
     QStringList argumentList = words(arguments);
     for (QString &argument : argumentList)
