@@ -15,6 +15,7 @@
 #include "syncrunner.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 
 #include <cstdio>
 
@@ -35,7 +36,8 @@ void error(const QString &aMessage)
 void reportDamagedSettings()
 {
     SyncSettings settings;
-    if (settings.load() != SyncSettings::SettingsDamaged)
+    if (!QFileInfo::exists(SyncSettings::fileName()) ||
+        settings.load() != SyncSettings::SettingsDamaged)
         return;
     const QString copy = settings.damagedCopy();
     error(QStringLiteral("the settings file %1 is damaged (%2); ")
