@@ -29,8 +29,20 @@ int LibraryWaiter::waitUntilReadable(const QString &aPath, int aSeconds, QString
     const QDeadlineTimer deadline(qint64(aSeconds) * 1000);
     for (;;) {
         std::shared_ptr<const LibrarySnapshot> snapshot;
-        if (!ITResult::failed(LibrarySnapshotStore::instance().load(aPath, snapshot)))
+        LibrarySnapshotStore::Problem problem;
+        if (!ITResult::failed(LibrarySnapshotStore::instance().load(aPath, snapshot, &problem)))
             return 0;
+        if (problem.mKind == LibrarySnapshotStore::Problem::Malformed) {
+            aMessage =
+                QStringLiteral("the library file %1 is malformed: %2").arg(aPath, problem.mDetail);
+            return DataError;
+        }
+        if (problem.mKind == LibrarySnapshotStore::Problem::NotALibrary) {
+            aMessage = QStringLiteral("%1 is not an iTunes library file (no property list with "
+                                      "a Tracks dictionary)")
+                           .arg(aPath);
+            return DataError;
+        }
         if (!QFileInfo(aPath).isFile()) {
             aMessage = QStringLiteral("library file not found: %1").arg(aPath);
             return ExitCode::NoInput;
@@ -40,9 +52,9 @@ int LibraryWaiter::waitUntilReadable(const QString &aPath, int aSeconds, QString
             return ExitCode::Interrupted;
         }
         if (deadline.hasExpired()) {
-            aMessage = QStringLiteral("the library file %1 is still busy (unreadable, or not a "
-                                      "complete library file) after %2 seconds; try again "
-                                      "later or give a longer --wait")
+            aMessage = QStringLiteral("the library file %1 is still busy (unreadable, or not "
+                                      "complete) after %2 seconds; try again later or give a "
+                                      "longer --wait")
                            .arg(aPath)
                            .arg(aSeconds);
             return ExitCode::TemporaryFailure;

@@ -10,10 +10,12 @@
 #include "librarywaiter.h"
 #include "phoneconfigurator.h"
 #include "phonefolder.h"
+#include "settings/syncsettings.h"
 #include "syncclioptions.h"
 #include "syncrunner.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 
 #include <cstdio>
 
@@ -28,6 +30,23 @@ void print(FILE *aStream, const QString &aText)
 void error(const QString &aMessage)
 {
     print(stderr, QStringLiteral("mobrelay-sync: ") + aMessage + QLatin1Char('\n'));
+}
+
+// The first load moves a damaged settings file aside; later loads find none.
+void reportDamagedSettings()
+{
+    SyncSettings settings;
+    if (!QFileInfo::exists(SyncSettings::fileName()) ||
+        settings.load() != SyncSettings::SettingsDamaged)
+        return;
+    const QString copy = settings.damagedCopy();
+    error(QStringLiteral("the settings file %1 is damaged (%2); ")
+              .arg(SyncSettings::fileName(), settings.damage()) +
+          (copy.isEmpty() ? QStringLiteral("it could not be moved aside and is left as it is")
+                          : QStringLiteral("it was moved to %1 and a new one is started: "
+                                           "configure each phone again, or repair the copy and "
+                                           "move it back")
+                                .arg(copy)));
 }
 
 int readyLibrary(const SyncCliOptions &aOptions, int aWaitSeconds, QString &aPath)
@@ -152,6 +171,8 @@ int main(int argc, char *argv[])
         print(stderr, SyncCliOptions::usage());
         return ExitCode::Usage;
     }
+    if (options.mCommand != SyncCliOptions::Command::Help)
+        reportDamagedSettings();
     switch (options.mCommand) {
     case SyncCliOptions::Command::Help:
         print(stdout, SyncCliOptions::usage());

@@ -14,16 +14,37 @@
 class LibrarySnapshotStore
 {
 public:
+    // Why a file gave no snapshot. The result code tells the automation layer only
+    // "busy" or "not running"; a front end can tell a file being written from one
+    // that will never parse.
+    struct Problem
+    {
+        enum Kind
+        {
+            None,
+            Missing,
+            Unreadable,
+            Incomplete,
+            Malformed,
+            NotALibrary
+        };
+        Kind mKind = None;
+        // For Malformed: "line L, column C: reason".
+        QString mDetail;
+    };
+
     static LibrarySnapshotStore &instance();
 
-    // ServerExecFailure for a missing or unreadable file, CallRejected for one
-    // that is not (yet) well-formed.
-    HResult load(const QString &aPath, std::shared_ptr<const LibrarySnapshot> &aSnapshot);
+    // CallRejected for a file that ends early (being written); ServerExecFailure
+    // for one that is missing, unreadable, malformed or no library.
+    HResult load(const QString &aPath, std::shared_ptr<const LibrarySnapshot> &aSnapshot,
+                 Problem *aProblem = nullptr);
     int parseCount() const;
 
 private:
     HResult remember(const QString &aKey, qint64 aSize, qint64 aModified, qint64 aChanged,
-                     HResult aResult, std::shared_ptr<const LibrarySnapshot> aSnapshot);
+                     HResult aResult, const Problem &aProblem,
+                     std::shared_ptr<const LibrarySnapshot> aSnapshot);
 
     struct Entry
     {
@@ -32,6 +53,7 @@ private:
         qint64 mChanged = 0;
         // A file that failed to parse is not parsed again until it changes.
         HResult mResult = ITResult::Ok;
+        Problem mProblem;
         std::shared_ptr<const LibrarySnapshot> mSnapshot;
     };
 

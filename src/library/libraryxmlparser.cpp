@@ -1,5 +1,7 @@
 #include "library/libraryxmlparser.h"
 
+#include "core/logger.h"
+#include "library/controlcharfilter.h"
 #include "library/itplaylist.h"
 #include "library/ituserplaylist.h"
 
@@ -18,13 +20,20 @@ LibraryXmlParser::LibraryXmlParser(QXmlStreamReader &aReader, LibrarySnapshot &a
 LibraryXmlParser::Result LibraryXmlParser::parse(QIODevice &aDevice, LibrarySnapshot &aSnapshot,
                                                  QString &aError)
 {
-    QXmlStreamReader reader(&aDevice);
+    ControlCharFilter filter(aDevice);
+    filter.open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+    QXmlStreamReader reader(&filter);
     LibraryXmlParser parser(reader, aSnapshot);
     const bool isLibrary = parser.readRoot();
+    if (filter.dropped() > 0)
+        Logger::instance().value("Characters XML does not allow, left out", int(filter.dropped()));
     if (reader.hasError()) {
-        aError = reader.errorString() + QStringLiteral(" at line ") +
-                 QString::number(reader.lineNumber());
-        return Malformed;
+        aError = QStringLiteral("line %1, column %2: %3")
+                     .arg(reader.lineNumber())
+                     .arg(reader.columnNumber())
+                     .arg(reader.errorString());
+        return reader.error() == QXmlStreamReader::PrematureEndOfDocumentError ? Truncated
+                                                                               : Malformed;
     }
     if (!isLibrary || !parser.mSawTracks) {
         aError = QStringLiteral("not a music library property list");

@@ -15,6 +15,9 @@ public:
     enum Result
     {
         Parsed,
+        // Ends early: most likely still being written.
+        Truncated,
+        // Not well-formed XML; aError then starts with "line L, column C: ".
         Malformed,
         NotALibrary
     };

@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 
 namespace {
@@ -32,23 +33,54 @@ QString SyncSettings::fileName()
 int SyncSettings::load()
 {
     LogScope scope("SyncSettings::load");
+    Logger &log = Logger::instance();
     mDocument = QDomDocument();
+    mDamage.clear();
+    mDamagedCopy.clear();
     QDir().mkpath(AppPaths::dataFolder());
     QFile file(fileName());
     if (!file.open(QIODevice::ReadOnly))
         return scope.ret(SettingsUnreadable);
+    const QByteArray content = file.readAll();
+    file.close();
     QString error;
     int line = 0;
-    if (!mDocument.setContent(&file, &error, &line)) {
-        Logger::instance().value("Settings file is not valid XML", error);
-        mDocument = QDomDocument();
+    int column = 0;
+    if (mDocument.setContent(content, &error, &line, &column))
+        return scope.ret(0);
+    mDocument = QDomDocument();
+    // Nothing in it to lose.
+    if (content.trimmed().isEmpty())
+        return scope.ret(0);
+    mDamage = QStringLiteral("line %1, column %2: %3").arg(line).arg(column).arg(error);
+    log.value("Settings file is not valid XML", mDamage);
+    mDamagedCopy = moveDamagedFile();
+    log.value("Damaged settings file kept as", mDamagedCopy);
+    return scope.ret(SettingsDamaged);
+}
+
+// An older damaged copy is never replaced: each gets a name of its own.
+QString SyncSettings::moveDamagedFile()
+{
+    const QString damaged = fileName();
+    for (int n = 0; n < 1000 && QFileInfo::exists(damaged); ++n) {
+        QString copy = damaged + QStringLiteral(".bad");
+        if (n > 0)
+            copy += QLatin1Char('.') + QString::number(n);
+        // rename() never replaces an existing file.
+        if (QFile::rename(damaged, copy))
+            return copy;
     }
-    return scope.ret(0);
+    return QString();
 }
 
 int SyncSettings::save()
 {
     LogScope scope("SyncSettings::save");
+    if (!mDamage.isEmpty() && mDamagedCopy.isEmpty()) {
+        Logger::instance().text("Not replacing the damaged settings file");
+        return scope.ret(SettingsDamaged);
+    }
     // Written to a temporary file and renamed, so a crash or a full disk never
     // leaves a half-written settings file behind.
     QDir().mkpath(AppPaths::dataFolder());
@@ -298,7 +330,10 @@ QString SyncSettings::generateUniqueCacheFilename() const
     const QString prefix = AppPaths::cacheFilePrefix();
     for (int n = 0;; ++n) {
         const QString candidate = prefix + QString::number(n);
-        if (!used.contains(candidate))
+        // A file on disk may belong to a phone whose entry was lost with a damaged
+        // settings file; sharing it would mix two phones' tracks.
+        if (!used.contains(candidate) && !QFileInfo::exists(candidate) &&
+            !QFileInfo::exists(candidate + QLatin1Char('p')))
             return candidate;
     }
 }

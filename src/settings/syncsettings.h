@@ -13,6 +13,10 @@ class SyncSettings
 {
 public:
     static constexpr int SettingsUnreadable = -5003;
+    // The file is there but does not parse. It is moved aside (damagedCopy()),
+    // so that saving a fresh document loses nothing; where it cannot be moved,
+    // save() leaves it alone.
+    static constexpr int SettingsDamaged = -5004;
     static constexpr int DeviceNotConfigured = -6000;
     static constexpr int PodcastsByName = 2;
     static inline const QString DontSyncMusic = QStringLiteral("###DONT-SYNC-MUSIC###");
@@ -22,6 +26,10 @@ public:
     int load();
     int save();
     static QString fileName();
+    // After a load that gave SettingsDamaged: where the file went (empty when it
+    // could not be moved) and "line L, column C: reason".
+    QString damagedCopy() const { return mDamagedCopy; }
+    QString damage() const { return mDamage; }
 
     QDomElement findDeviceElement(const QString &aDeviceId) const;
     bool isConfigured(const QString &aDeviceId) const
@@ -92,6 +100,9 @@ private:
     QDomElement firstChild(const QDomElement &aParent, const QString &aName) const;
     QStringList siblingTexts(const QDomElement &aDevice, const QString &aName) const;
     void appendTextElement(QDomElement &aParent, const QString &aName, const QString &aText);
+    static QString moveDamagedFile();
 
     QDomDocument mDocument;
+    QString mDamage;
+    QString mDamagedCopy;
 };

@@ -229,7 +229,7 @@ private:
 
     std::unique_ptr<TestHome> mHome;
     QTemporaryDir mLibraryDir;
-    QString mLibrary, mBrokenLibrary, mPhone;
+    QString mLibrary, mBrokenLibrary, mMalformedLibrary, mPhone;
     QList<LibraryTrack> mTracks;
 };
 
@@ -264,6 +264,10 @@ void TestMobrelaySync::initTestCase()
     mBrokenLibrary = mLibraryDir.filePath(u"broken.xml"_qs);
     QFile broken(mBrokenLibrary);
     QVERIFY(broken.open(QIODevice::WriteOnly) && broken.write(readFile(mLibrary).left(300)) > 0);
+    mMalformedLibrary = mLibraryDir.filePath(u"malformed.xml"_qs);
+    QFile malformed(mMalformedLibrary);
+    QVERIFY(malformed.open(QIODevice::WriteOnly) &&
+            malformed.write("<?xml version=\"1.0\"?>\n<plist>\n<dict>\n</plist>\n") > 0);
 }
 
 void TestMobrelaySync::init()
@@ -490,6 +494,13 @@ void TestMobrelaySync::exitStatus_data()
         << u"library file not found: MISSING"_qs;
     QTest::newRow("busy library") << QString() << u"--library BROKEN --wait 1 sync PHONE --yes"_qs
                                   << 75 << u"BROKEN is still busy"_qs;
+    QTest::newRow("malformed library")
+        << QString() << u"--library MALFORMED --wait 600 sync PHONE --yes"_qs << 65
+        << u"MALFORMED is malformed: line 4, column 8: Opening and ending tag mismatch."_qs;
+    // "DAMAGE" leaves the settings file unreadable after configuring.
+    QTest::newRow("damaged settings")
+        << u"DAMAGE"_qs << u"--library LIBRARY sync PHONE --yes"_qs << 2
+        << u"moved to HOME/VARUZ/varuz.xml.bad and a new one is started"_qs;
 }
 
 void TestMobrelaySync::exitStatus()
@@ -498,13 +509,18 @@ void TestMobrelaySync::exitStatus()
     QFETCH(QString, arguments);
     QFETCH(int, status);
     QFETCH(QString, message);
-    QVERIFY(configure(words(QString(options).remove(u"BLOCK"_qs))));
+    QVERIFY(configure(words(QString(options).remove(u"BLOCK"_qs).remove(u"DAMAGE"_qs))));
     QVERIFY(!options.contains(u"BLOCK"_qs) || QDir().mkpath(mHome->filePath(u"VARUZ/mcache0"_qs)));
+    QFile settings(mHome->filePath(u"VARUZ/varuz.xml"_qs));
+    QVERIFY(!options.contains(u"DAMAGE"_qs) ||
+            (settings.open(QIODevice::Append) && settings.write("<") == 1 && settings.flush()));
     const auto place = [this](QString aText) {
         return aText.replace(u"PHONE"_qs, mPhone)
             .replace(u"LIBRARY"_qs, mLibrary)
             .replace(u"MISSING"_qs, mHome->filePath(u"nowhere/Library.xml"_qs))
-            .replace(u"BROKEN"_qs, mBrokenLibrary);
+            .replace(u"BROKEN"_qs, mBrokenLibrary)
+            .replace(u"MALFORMED"_qs, mMalformedLibrary)
+            .replace(u"HOME"_qs, mHome->path());
     };
     QStringList argumentList = words(arguments);
     for (QString &argument : argumentList)

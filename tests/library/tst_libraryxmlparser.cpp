@@ -19,13 +19,14 @@ QByteArray plist(const QByteArray &aTracks, const QByteArray &aPlaylists)
            aTracks + "</dict><key>Playlists</key><array>" + aPlaylists + "</array></dict></plist>";
 }
 
-LibraryXmlParser::Result parseText(const QByteArray &aXml, LibrarySnapshot &aSnapshot)
+LibraryXmlParser::Result parseText(const QByteArray &aXml, LibrarySnapshot &aSnapshot,
+                                   QString *aError = nullptr)
 {
     QBuffer buffer;
     buffer.setData(aXml);
     buffer.open(QIODevice::ReadOnly);
     QString error;
-    return LibraryXmlParser::parse(buffer, aSnapshot, error);
+    return LibraryXmlParser::parse(buffer, aSnapshot, aError ? *aError : error);
 }
 
 QByteArray readRealFile(const QString &aPath)
@@ -62,22 +63,50 @@ void TestLibraryXmlParser::brokenFiles_data()
 {
     QTest::addColumn<QByteArray>("xml");
     QTest::addColumn<int>("result");
-    const QByteArray good =
-        plist("<key>1</key><dict><key>Track ID</key><integer>1</integer></dict>", "");
-    QTest::newRow("well-formed") << good << int(LibraryXmlParser::Parsed);
-    QTest::newRow("empty file") << QByteArray() << int(LibraryXmlParser::Malformed);
-    QTest::newRow("truncated") << good.left(good.size() / 2) << int(LibraryXmlParser::Malformed);
+    // The first track's name once parsed, else the start of the error.
+    QTest::addColumn<QString>("expected");
+    const auto track = [](const QByteArray &aName, const QByteArray &aBefore = {}) {
+        return plist("<key>1</key><dict><key>Track ID</key><integer>1</integer>" + aBefore +
+                         "<key>Name</key><string>" + aName + "</string></dict>",
+                     "");
+    };
+    const QByteArray good = track("One");
+    QTest::newRow("well-formed") << good << int(LibraryXmlParser::Parsed) << u"One"_qs;
+    QTest::newRow("empty file") << QByteArray() << int(LibraryXmlParser::Truncated)
+                                << u"line 1, column 0: "_qs;
+    QTest::newRow("truncated") << good.left(good.size() / 2) << int(LibraryXmlParser::Truncated)
+                               << u"line 2, "_qs;
+    QTest::newRow("tag mismatch") << QByteArray(good).replace("</string>", "</strong>")
+                                  << int(LibraryXmlParser::Malformed)
+                                  << u"line 2, column 142: Opening and ending tag mismatch."_qs;
     QTest::newRow("other plist")
         << QByteArray("<plist><dict><key>A</key><string>b</string></dict></plist>")
-        << int(LibraryXmlParser::NotALibrary);
+        << int(LibraryXmlParser::NotALibrary) << QString();
+    // Control characters, raw or as references, are left out; other references stay.
+    QTest::newRow("control characters") << track("A\x01"
+                                                 "B&#x1f;C&#38;D&#9;E&#0000002;F\x1b")
+                                        << int(LibraryXmlParser::Parsed) << u"ABC&D\tEF"_qs;
+    // The reference straddles the filter's 64 KiB read.
+    const QByteArray comment = "<key>Comments</key><string></string>";
+    const QByteArray unpadded = track("G&#x1;H", comment);
+    const QByteArray filler(65534 - unpadded.indexOf("&#x1;"), 'x');
+    QTest::newRow("reference across a read")
+        << track("G&#x1;H", QByteArray(comment).insert(27, filler)) << int(LibraryXmlParser::Parsed)
+        << u"GH"_qs;
 }
 
 void TestLibraryXmlParser::brokenFiles()
 {
     QFETCH(QByteArray, xml);
     QFETCH(int, result);
+    QFETCH(QString, expected);
     LibrarySnapshot snapshot;
-    QCOMPARE(int(parseText(xml, snapshot)), result);
+    QString error;
+    QCOMPARE(int(parseText(xml, snapshot, &error)), result);
+    if (result == LibraryXmlParser::Parsed)
+        QCOMPARE(snapshot.mTracks.first().mName, expected);
+    else
+        QVERIFY2(error.startsWith(expected), qPrintable(error));
 }
 
 void TestLibraryXmlParser::unknownTrackIds()
@@ -106,13 +135,26 @@ void TestLibraryXmlParser::store()
     QCOMPARE(first->mTracks.size(), 30 + 2 * 3);
 
     // A half-written file means the library is busy, and the earlier snapshot stays intact.
-    writeFile(path, "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>Tracks</key><dict>");
-    QCOMPARE(store.load(path, snapshot), ITResult::CallRejected);
+    const QByteArray half =
+        "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>Tracks</key><dict>";
+    writeFile(path, half);
+    LibrarySnapshotStore::Problem problem;
+    QCOMPARE(store.load(path, snapshot, &problem), ITResult::CallRejected);
+    QCOMPARE(problem.mKind, LibrarySnapshotStore::Problem::Incomplete);
     QVERIFY(!snapshot);
     QCOMPARE(first->mTracks.size(), 30 + 2 * 3);
 
+    // A broken file looks like an iTunes that is not running; the store says why.
+    writeFile(path, half + "</plist>");
+    QCOMPARE(store.load(path, snapshot, &problem), ITResult::ServerExecFailure);
+    QCOMPARE(problem.mKind, LibrarySnapshotStore::Problem::Malformed);
+    QVERIFY2(problem.mDetail.startsWith(u"line 1, column 79: "_qs), qPrintable(problem.mDetail));
+    QCOMPARE(store.load(path, snapshot, &problem), ITResult::ServerExecFailure);
+    QCOMPARE(problem.mKind, LibrarySnapshotStore::Problem::Malformed);
+
     writeFile(path, "<html/>");
-    QCOMPARE(store.load(path, snapshot), ITResult::ServerExecFailure);
+    QCOMPARE(store.load(path, snapshot, &problem), ITResult::ServerExecFailure);
+    QCOMPARE(problem.mKind, LibrarySnapshotStore::Problem::NotALibrary);
 }
 
 void TestLibraryXmlParser::realFiles_data()

@@ -58,14 +58,29 @@ void TestSyncSettings::missingAndMalformedFiles()
     QVERIFY(!settings.convertAacToMp3(Phone));
     QVERIFY(settings.document().documentElement().isNull());
 
-    writeSettingsFile("<settings><device><id>phone-1</id><cache>x</cache></device>");
+    writeSettingsFile("");
     QCOMPARE(settings.load(), 0);
+
+    // A damaged file is moved aside, never overwritten; an older copy is kept too.
+    const QByteArray damaged = "<settings><device><id>phone-1</id><cache>x</cache></device>";
+    writeSettingsFile(damaged);
+    QCOMPARE(settings.load(), SyncSettings::SettingsDamaged);
     QVERIFY(settings.document().documentElement().isNull());
     QVERIFY(!settings.isConfigured(Phone));
+    QVERIFY2(settings.damage().startsWith(u"line 1, column 59: "_qs),
+             qPrintable(settings.damage()));
+    const QString firstCopy = SyncSettings::fileName() + u".bad"_qs;
+    QCOMPARE(settings.damagedCopy(), firstCopy);
+    QCOMPARE(settings.setConfig(Phone, true, 0, {}, {}, u"P"_qs), 0);
+    QVERIFY(reloaded().isConfigured(Phone));
 
     writeSettingsFile(QByteArray(100000, '<'));
-    QCOMPARE(settings.load(), 0);
-    QVERIFY(settings.document().documentElement().isNull());
+    QCOMPARE(settings.load(), SyncSettings::SettingsDamaged);
+    QCOMPARE(settings.damagedCopy(), firstCopy + u".1"_qs);
+    QFile first(firstCopy);
+    QVERIFY(first.open(QIODevice::ReadOnly));
+    QCOMPARE(first.readAll(), damaged);
+    QCOMPARE(QFileInfo(settings.damagedCopy()).size(), 100000);
 }
 
 void TestSyncSettings::musicSelectionRoundTrip_data()
@@ -189,6 +204,10 @@ void TestSyncSettings::generatedCacheNamesFillGaps()
     settings.getCacheFilename(QStringLiteral("c"), cache);
     QCOMPARE(cache, prefix + u"1");
     QCOMPARE(settings.generateUniqueCacheFilename(), prefix + u"3");
+    // Files of phones the settings no longer know are not taken over.
+    for (const QString &orphan : QStringList{prefix + u"3"_qs, prefix + u"4p"_qs})
+        QVERIFY(QFile(orphan).open(QIODevice::WriteOnly));
+    QCOMPARE(settings.generateUniqueCacheFilename(), prefix + u"5");
 }
 
 void TestSyncSettings::readsWhatIsStored()
