@@ -35,13 +35,13 @@ int LibraryWaiter::waitUntilReadable(const QString &aPath, int aSeconds, QString
         if (problem.mKind == LibrarySnapshotStore::Problem::Malformed) {
             aMessage =
                 QStringLiteral("the library file %1 is malformed: %2").arg(aPath, problem.mDetail);
-            return DataError;
+            return ExitCode::DataError;
         }
         if (problem.mKind == LibrarySnapshotStore::Problem::NotALibrary) {
             aMessage = QStringLiteral("%1 is not an iTunes library file (no property list with "
                                       "a Tracks dictionary)")
                            .arg(aPath);
-            return DataError;
+            return ExitCode::DataError;
         }
         if (!QFileInfo(aPath).isFile()) {
             aMessage = QStringLiteral("library file not found: %1").arg(aPath);

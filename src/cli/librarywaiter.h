@@ -8,13 +8,10 @@
 class LibraryWaiter
 {
 public:
-    // Exit status for a library file that will never parse (EX_DATAERR).
-    static constexpr int DataError = 65;
-
     // The override when given, else the configured or usual location.
     static QString libraryFile(const QString &aOverride);
     // 0 when the file can be read; ExitCode::NoInput at once for a missing file;
-    // DataError at once for a malformed file or one that is no library;
+    // ExitCode::DataError at once for a malformed file or one that is no library;
     // ExitCode::TemporaryFailure when it stays busy for aSeconds; Interrupted when
     // interrupted. aMessage explains any failure.
     static int waitUntilReadable(const QString &aPath, int aSeconds, QString &aMessage);

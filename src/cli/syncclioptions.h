@@ -10,6 +10,8 @@ constexpr int Success = 0;
 constexpr int Incomplete = 1;
 constexpr int RunFailed = 2;
 constexpr int Usage = 64;
+// The library file will never parse.
+constexpr int DataError = 65;
 constexpr int NoInput = 66;
 constexpr int CannotCreate = 73;
 constexpr int TemporaryFailure = 75;
