@@ -172,7 +172,8 @@ void TestLibMtp::listing()
     fake().mFiles = {{4294967294u, 0, "Music", LIBMTP_FILETYPE_FOLDER, 0},
                      {12, 0, "list.m3u", LIBMTP_FILETYPE_PLAYLIST, 40},
                      {13, 0, "notes.txt", LIBMTP_FILETYPE_UNKNOWN, 5},
-                     {14, 0, "", LIBMTP_FILETYPE_MP3, 3'000'000'000}};
+                     {14, 0, "", LIBMTP_FILETYPE_MP3, 3'000'000'000},
+                     {15, 4294967294u, "inside", LIBMTP_FILETYPE_MP3, 1}};
     QList<MtpObject> entries;
     QCOMPARE(connection->GetFilesAndFolders(Storage, MtpConnection::RootId, entries), Ok);
     QCOMPARE(fake().mLastParent, uint32_t(LIBMTP_FILES_AND_FOLDERS_ROOT));

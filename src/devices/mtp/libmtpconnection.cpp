@@ -172,6 +172,14 @@ int LibMtpConnection::GetFilesAndFolders(const QString &aStorageId, const QStrin
         return scope.ret(fail("Can't list folder"));
     while (files) {
         LIBMTP_file_t *next = files->next;
+        // Some phones answer a root listing with every object they hold.
+        const bool ours = files->parent_id == folder ||
+                          (folder == LIBMTP_FILES_AND_FOLDERS_ROOT && files->parent_id == 0);
+        if (!ours) {
+            LIBMTP_destroy_file_t(files);
+            files = next;
+            continue;
+        }
         MtpObject entry;
         entry.mId = number(files->item_id);
         // Top-level objects may name 0 as their parent; keep the folder we asked for.
