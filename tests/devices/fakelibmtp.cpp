@@ -85,7 +85,7 @@ LIBMTP_error_number_t LIBMTP_Detect_Raw_Devices(LIBMTP_raw_device_t **aDevices, 
 LIBMTP_mtpdevice_t *LIBMTP_Open_Raw_Device_Uncached(LIBMTP_raw_device_t *aDevice)
 {
     enter(nullptr, "Open_Raw_Device_Uncached");
-    fake().mLastObject = aDevice->bus_location;
+    fake().mLastObject = aDevice->devnum;
     if (fake().mOpenFails)
         return nullptr;
     ++fake().mLiveDevices;

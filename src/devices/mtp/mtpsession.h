@@ -17,7 +17,8 @@ class MtpTransport;
 // belong to one connection, so every (re)connect and every lost connection
 // drops all listings: a stale id can name another object, and deleting by it
 // would delete the wrong file. Each folder is listed at most once per
-// connection; sends, renames and deletes keep the listings true.
+// connection; sends, renames and deletes keep the listings true. Like the
+// phone's handle, a session is used by one thread at a time.
 class MtpSession
 {
 public:
