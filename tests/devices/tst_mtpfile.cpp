@@ -194,13 +194,13 @@ void TestMtpFile::remove_data()
     QTest::addColumn<QString>("path");
     QTest::addColumn<int>("faults");
     QTest::addColumn<int>("result");
+    QTest::addColumn<bool>("remains");
 
-    QTest::newRow("file") << Album + u"/old.mp3"_qs << 0 << Ok;
-    QTest::newRow("missing") << Album + u"/none.mp3"_qs << 0 << MtpConnection::NotFound;
-    QTest::newRow("refused") << Album + u"/old.mp3"_qs << int(RefuseDelete)
-                             << MtpConnection::Failed;
-    QTest::newRow("unplugged") << Album + u"/old.mp3"_qs << int(UnplugAtSend)
-                               << MtpConnection::Disconnected;
+    const QString old = Album + u"/old.mp3"_qs;
+    QTest::newRow("file") << old << 0 << Ok << false;
+    QTest::newRow("missing") << Album + u"/none.mp3"_qs << 0 << MtpConnection::NotFound << false;
+    QTest::newRow("refused") << old << int(RefuseDelete) << MtpConnection::Failed << true;
+    QTest::newRow("unplugged") << old << int(UnplugAtSend) << MtpConnection::Disconnected << true;
 }
 
 void TestMtpFile::remove()
@@ -213,8 +213,7 @@ void TestMtpFile::remove()
     if (faults & UnplugAtSend)
         mPhone->unplugAt(5);
     QCOMPARE(mFile->remove(path), result);
-    QCOMPARE(mPhone->exists(path), result != Ok && mPhone->exists(Album + u"/old.mp3"_qs) &&
-                                       path.endsWith(u"old.mp3"_qs));
+    QTEST(mPhone->exists(path), "remains");
     if (result == Ok)
         QCOMPARE(mFile->exists(path), false);
 }
