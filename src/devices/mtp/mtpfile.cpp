@@ -104,7 +104,7 @@ int MtpFile::copy(const QString &aSource, const QString &aTarget, int aRetries, 
     object.mParentId = folderId;
     object.mType = aType;
     bool sent = false;
-    for (int left = aRetries; left >= 0 && !sent; --left) {
+    for (int left = aRetries; left >= 0; --left) {
         log.value("Track does not exists on device, so sending track, retries", left);
         object.mName = TemporaryName;
         result = mSession.SendFileFromFile(aSource, object);
