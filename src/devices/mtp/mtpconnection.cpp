@@ -1,0 +1,3 @@
+#include "devices/mtp/mtpconnection.h"
+
+MtpConnection::~MtpConnection() = default;

@@ -1,0 +1,3 @@
+#include "devices/mtp/mtptransport.h"
+
+MtpTransport::~MtpTransport() = default;
