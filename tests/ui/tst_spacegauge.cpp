@@ -31,6 +31,7 @@ private Q_SLOTS:
     void initTestCase();
     void calculateAndDraw_data();
     void calculateAndDraw();
+    void negativeFigures();
 
 private:
     std::unique_ptr<TestHome> mHome;
@@ -137,6 +138,16 @@ void TestSpaceGauge::calculateAndDraw()
     QCOMPARE(gauge.toolTip().contains(locale.formattedDataSize(usedBytes)),
              usedBytes + freeBytes > 0);
     QCOMPARE(gauge.accessibleDescription(), gauge.toolTip());
+}
+
+// Figures that did not come through the calculator.
+void TestSpaceGauge::negativeFigures()
+{
+    SpaceGauge gauge(false);
+    gauge.resize(400, 23);
+    gauge.setSpace(-GB, 5 * GB);
+    QCOMPARE(gauge.usedWidth(), 0);
+    QCOMPARE(colourKind(gauge.grab().toImage().pixel(5, SpaceGauge::BarHeight / 2)), 'g');
 }
 
 QTEST_MAIN(TestSpaceGauge)
