@@ -12,6 +12,7 @@ DeleteTracksConfirm::DeleteTracksConfirm(const TrackList &aTracks, QWidget *aPar
     : QDialog(aParent)
 {
     setModal(true);
+    setMinimumWidth(400);
     auto *layout = new QVBoxLayout(this);
     auto *question = new QLabel(tr("The following tracks will be removed from your device. "
                                    "Do you want to continue?"),

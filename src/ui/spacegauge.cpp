@@ -75,11 +75,12 @@ void SpaceGauge::paintEvent(QPaintEvent *)
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(Qt::black);
     painter.setBrush(freeGradient);
-    painter.drawRoundedRect(QRectF(mMargin, 0, barWidth, BarHeight), 3.0, 3.0);
+    // Half a pixel in, so that the one-pixel border falls on whole pixels.
+    painter.drawRoundedRect(QRectF(mMargin + 0.5, 0.5, barWidth - 1, BarHeight - 1), 3.0, 3.0);
     const int used = usedWidth();
-    if (used > 0) {
+    if (used > 1) {
         painter.setBrush(usedGradient);
-        painter.drawRoundedRect(QRectF(mMargin, 0, used, BarHeight), 3.0, 3.0);
+        painter.drawRoundedRect(QRectF(mMargin + 0.5, 0.5, used - 1, BarHeight - 1), 3.0, 3.0);
     }
 }
 

@@ -4,6 +4,8 @@
 
 TrackListWidget::TrackListWidget(const TrackList &aTracks, QWidget *aParent) : QListWidget(aParent)
 {
+    // Long names are elided in the middle, where the album usually is, rather than scrolled.
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setTextElideMode(Qt::ElideMiddle);
     setUniformItemSizes(true);
     for (int i = 0; i < aTracks.count(); ++i) {
