@@ -43,6 +43,7 @@ SyncWarningDialog::SyncWarningDialog(QWidget *aParent, const TrackList &aTracks,
     auto *label = new QLabel(warningText(aKind), this);
     label->setWordWrap(true);
     label->setTextFormat(Qt::RichText);
+    label->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
     connect(label, &QLabel::linkActivated, this, &SyncWarningDialog::linkActivated);
     layout->addWidget(label);
     layout->addWidget(new TrackListWidget(aTracks, this));

@@ -17,7 +17,7 @@ UpdateDialog::UpdateDialog(QWidget *aParent, const QString &aTitle, const QStrin
     auto *label = new QLabel(RichText::fromPlainText(aText), this);
     label->setWordWrap(true);
     label->setTextFormat(Qt::RichText);
-    label->setTextInteractionFlags(Qt::TextBrowserInteraction);
+    label->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
     connect(label, &QLabel::linkActivated, this, &RichText::openWebLink);
     layout->addWidget(label);
     auto *box = new QCheckBox(tr("Do not display this message again."), this);

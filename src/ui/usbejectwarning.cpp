@@ -21,6 +21,7 @@ UsbEjectWarning::UsbEjectWarning(QWidget *aParent) : QDialog(aParent)
                              this);
     label->setWordWrap(true);
     label->setTextFormat(Qt::RichText);
+    label->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
     connect(label, &QLabel::linkActivated, this, &RichText::openWebLink);
     layout->addWidget(label);
     mDontShowAgain = new QCheckBox(tr("Do not display this message again."), this);
