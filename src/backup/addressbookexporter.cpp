@@ -17,7 +17,8 @@ QVariant column(const QSqlQuery &aQuery, const QString &aName)
     return index < 0 ? QVariant() : aQuery.value(index);
 }
 
-QString lookUp(const QString &aKey, std::initializer_list<std::pair<const char *, const char *>> aMap,
+QString lookUp(const QString &aKey,
+               std::initializer_list<std::pair<const char *, const char *>> aMap,
                const char *aOther)
 {
     for (const auto &[from, to] : aMap) {
@@ -77,7 +78,8 @@ int AddressBookExporter::write(const QString &aDatabase, const QString &aOutput,
     }
     QSqlQuery people(database.database());
     people.setForwardOnly(true);
-    if (!people.exec(QStringLiteral("SELECT rowid AS person_rowid, * FROM ABPerson ORDER BY rowid"))) {
+    if (!people.exec(
+            QStringLiteral("SELECT rowid AS person_rowid, * FROM ABPerson ORDER BY rowid"))) {
         log.value("Selection error", people.lastError().text());
         return scope.ret(BackupResult::QueryFailed);
     }

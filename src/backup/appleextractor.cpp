@@ -57,8 +57,8 @@ void AppleExtractor::readFileList(const QString &aExtractionFolder)
             log.value("Refused file outside the extraction folder", unpacked);
             continue;
         }
-        const QStringList parts = device.split(QRegularExpression(QStringLiteral("[/\\\\]")),
-                                               Qt::SkipEmptyParts);
+        const QStringList parts =
+            device.split(QRegularExpression(QStringLiteral("[/\\\\]")), Qt::SkipEmptyParts);
         if (parts.size() > 2 && (parts[0] == u"CameraRollDomainMedia" || parts[0] == u"Media") &&
             parts[1] == u"DCIM") {
             QString destination;

@@ -13,8 +13,7 @@ QAtomicInt gConnectionNumber;
 BackupDatabase::BackupDatabase(const QString &aPath)
     : mPath(aPath),
       mConnection(QStringLiteral("backup-%1").arg(gConnectionNumber.fetchAndAddRelaxed(1)))
-{
-}
+{}
 
 BackupDatabase::~BackupDatabase()
 {

@@ -162,8 +162,7 @@ QString BackupUnpacker::dataFile(const QString &aBackupFolder, const QString &aF
     return {};
 }
 
-BackupUnpacker::Status BackupUnpacker::readManifestDb(const QString &aPath,
-                                                      QList<Entry> &aEntries)
+BackupUnpacker::Status BackupUnpacker::readManifestDb(const QString &aPath, QList<Entry> &aEntries)
 {
     BackupDatabase manifest(aPath);
     if (!manifest.open() || !manifest.isValid() || !manifest.hasTable(QStringLiteral("Files"))) {
@@ -173,20 +172,20 @@ BackupUnpacker::Status BackupUnpacker::readManifestDb(const QString &aPath,
     QSqlQuery query(manifest.database());
     query.setForwardOnly(true);
     // flags 1 is a plain file; folders (2) and links (4) carry no data.
-    if (!query.exec(QStringLiteral(
-            "SELECT fileID, domain, relativePath FROM Files WHERE flags = 1 AND "
-            "((domain = 'HomeDomain' AND relativePath IN ('%1', '%2')) OR "
-            "(domain = 'CameraRollDomain' AND substr(relativePath, 1, %3) = '%4')) "
-            "ORDER BY domain, relativePath")
-                        .arg(SmsPath, AddressBookPath)
-                        .arg(CameraRollPrefix.size())
-                        .arg(CameraRollPrefix))) {
+    if (!query.exec(
+            QStringLiteral("SELECT fileID, domain, relativePath FROM Files WHERE flags = 1 AND "
+                           "((domain = 'HomeDomain' AND relativePath IN ('%1', '%2')) OR "
+                           "(domain = 'CameraRollDomain' AND substr(relativePath, 1, %3) = '%4')) "
+                           "ORDER BY domain, relativePath")
+                .arg(SmsPath, AddressBookPath)
+                .arg(CameraRollPrefix.size())
+                .arg(CameraRollPrefix))) {
         mDetail = query.lastError().text();
         return Status::ManifestUnreadable;
     }
     while (query.next())
-        aEntries.append({query.value(0).toString(), query.value(1).toString(),
-                         query.value(2).toString()});
+        aEntries.append(
+            {query.value(0).toString(), query.value(1).toString(), query.value(2).toString()});
     return Status::Ok;
 }
 
@@ -222,9 +221,9 @@ BackupUnpacker::Status BackupUnpacker::readMbdb(const QString &aPath, QList<Entr
         if ((mode & 0xF000) != 0x8000 || !wanted(domainText, pathText))
             continue;
         // The data file is named by the SHA-1 of "domain-path".
-        const QByteArray id = QCryptographicHash::hash(QByteArray(domain + '-' + path),
-                                                       QCryptographicHash::Sha1)
-                                  .toHex();
+        const QByteArray id =
+            QCryptographicHash::hash(QByteArray(domain + '-' + path), QCryptographicHash::Sha1)
+                .toHex();
         aEntries.append({QString::fromLatin1(id), domainText, pathText});
     }
     std::sort(aEntries.begin(), aEntries.end(), [](const Entry &aLeft, const Entry &aRight) {
@@ -281,8 +280,8 @@ BackupUnpacker::Status BackupUnpacker::unpack(const QString &aBackupFolder,
     QByteArray list;
     for (const Entry &entry : std::as_const(entries)) {
         const QString relative = safeRelativePath(entry.mDomain, entry.mRelativePath);
-        const QString source = isFileId(entry.mFileId) ? dataFile(aBackupFolder, entry.mFileId)
-                                                       : QString();
+        const QString source =
+            isFileId(entry.mFileId) ? dataFile(aBackupFolder, entry.mFileId) : QString();
         if (relative.isEmpty() || !isFileId(entry.mFileId)) {
             log.value("Refused manifest row", entry.mFileId + u' ' + entry.mRelativePath);
             continue;

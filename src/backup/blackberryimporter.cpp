@@ -51,23 +51,55 @@ QList<ContactItem> contactItems(const IpdFile::Record &aRecord)
             };
             static const char *const addressParts[] = {"city", "state", "zip", "country"};
             switch (type) {
-            case 1: item("email", "main"); break;
-            case 6: case 16: item("phone", "work"); break;
-            case 8: case 19: item("phone", "mobile"); break;
-            case 17: item("phone", "home"); break;
-            case 18: item("phone", "main"); break;
-            case 54: item("url", "homepage"); break;
-            case 33: case 42: item("organization", ""); break;
-            case 32: names.append(value); break;
-            case 35: case 36: work.append({QStringLiteral("street"), value}); break;
-            case 38: case 39: case 40: case 41:
+            case 1:
+                item("email", "main");
+                break;
+            case 6:
+            case 16:
+                item("phone", "work");
+                break;
+            case 8:
+            case 19:
+                item("phone", "mobile");
+                break;
+            case 17:
+                item("phone", "home");
+                break;
+            case 18:
+                item("phone", "main");
+                break;
+            case 54:
+                item("url", "homepage");
+                break;
+            case 33:
+            case 42:
+                item("organization", "");
+                break;
+            case 32:
+                names.append(value);
+                break;
+            case 35:
+            case 36:
+                work.append({QStringLiteral("street"), value});
+                break;
+            case 38:
+            case 39:
+            case 40:
+            case 41:
                 work.append({QLatin1String(addressParts[type - 38]), value});
                 break;
-            case 61: case 62: home.append({QStringLiteral("street"), value}); break;
-            case 69: case 70: case 71: case 72:
+            case 61:
+            case 62:
+                home.append({QStringLiteral("street"), value});
+                break;
+            case 69:
+            case 70:
+            case 71:
+            case 72:
                 home.append({QLatin1String(addressParts[type - 69]), value});
                 break;
-            default: break;
+            default:
+                break;
             }
         }
         static const char *const nameElements[] = {"first_name", "middle_name", "last_name"};
@@ -170,8 +202,8 @@ int BlackberryImporter::writeAddressBook(const IpdFile &aFile, const QString &aO
 }
 
 BlackberryImporter::Result BlackberryImporter::importBlackberryBackup(const QString &aBackupFile,
-                                                                     const QString &aOutputFolder,
-                                                                     ExportCounts &aCounts)
+                                                                      const QString &aOutputFolder,
+                                                                      ExportCounts &aCounts)
 {
     LogScope scope("BlackberryImporter::importBlackberryBackup");
     Logger &log = Logger::instance();

@@ -12,8 +12,7 @@ class Cursor
 public:
     Cursor(const QByteArray &aData, qsizetype aPos, qsizetype aEnd)
         : mData(aData), mPos(aPos), mEnd(aEnd)
-    {
-    }
+    {}
     qsizetype pos() const { return mPos; }
     qsizetype left() const { return mEnd - mPos; }
     bool little(int aBytes, quint32 &aValue)

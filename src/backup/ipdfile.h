@@ -16,8 +16,8 @@ public:
     {
         Ok,
         CannotOpen,
-        NotIpd,   // no header line, or no database list
-        Damaged   // read, but some records were dropped or the file ended early
+        NotIpd, // no header line, or no database list
+        Damaged // read, but some records were dropped or the file ended early
     };
 
     struct Field

@@ -59,15 +59,15 @@ QString MessageExporter::query(BackupDatabase &aDatabase)
     if (!handles)
         since2001 = madrid ? QStringLiteral("m.is_madrid = 1") : QStringLiteral("0");
 
-    const QString addressExpr = address.isEmpty()     ? QStringLiteral("NULL")
-                                : address.size() == 1 ? address.first()
-                                                      : u"COALESCE("_qs + address.join(u", "_qs) + u')';
+    const QString addressExpr = address.isEmpty() ? QStringLiteral("NULL")
+                                : address.size() == 1
+                                    ? address.first()
+                                    : u"COALESCE("_qs + address.join(u", "_qs) + u')';
     return u"SELECT "_qs + addressExpr + u", m.date, m.text, "_qs + sent + u", "_qs + since2001 +
            u" FROM "_qs + from + u" ORDER BY m.ROWID"_qs;
 }
 
-int MessageExporter::write(const QString &aDatabase, const QString &aOutput,
-                           ExportCounts &aCounts)
+int MessageExporter::write(const QString &aDatabase, const QString &aOutput, ExportCounts &aCounts)
 {
     LogScope scope("MessageExporter::write");
     Logger &log = Logger::instance();
@@ -108,9 +108,9 @@ int MessageExporter::write(const QString &aDatabase, const QString &aOutput,
             writer.textElement(QStringLiteral("address"), address.toString());
         const QVariant date = rows.value(1);
         if (!date.isNull())
-            writer.textElement(QStringLiteral("date"),
-                               QString::number(unixSeconds(date.toLongLong(),
-                                                           rows.value(4).toInt() != 0)));
+            writer.textElement(
+                QStringLiteral("date"),
+                QString::number(unixSeconds(date.toLongLong(), rows.value(4).toInt() != 0)));
         const QVariant text = rows.value(2);
         if (!text.isNull())
             writer.textElement(QStringLiteral("text"), text.toString());

@@ -25,6 +25,13 @@ QString codeText(int aCode)
     return QStringLiteral("error %1").arg(aCode);
 }
 
+QString absent(const AppleExtractor &aExtractor, const QString &aPath)
+{
+    if (aExtractor.missingFiles().contains(u"HomeDomain/"_qs + aPath))
+        return QStringLiteral("the backup lists %1 but lacks its file").arg(aPath);
+    return QStringLiteral("the backup has no %1").arg(aPath);
+}
+
 } // namespace
 
 PhoneDataExport::Kind PhoneDataExport::kindOf(const QString &aPath)
@@ -43,8 +50,8 @@ bool PhoneDataExport::clearWorkFolder(const QString &aFolder)
     return !dir.exists() || dir.removeRecursively();
 }
 
-PhoneDataExport::Result PhoneDataExport::run(const QString &aBackupPath,
-                                             const QString &aWorkFolder, int aItems)
+PhoneDataExport::Result PhoneDataExport::run(const QString &aBackupPath, const QString &aWorkFolder,
+                                             int aItems)
 {
     LogScope scope("PhoneDataExport::run");
     Logger &log = Logger::instance();
@@ -122,7 +129,7 @@ PhoneDataExport::Result PhoneDataExport::run(const QString &aBackupPath,
                 result.mMessagesFile = messages;
             else
                 fail(Messages, extractor.extracted().messagesDatabase.isEmpty()
-                                   ? QStringLiteral("messages: the backup has no messages database")
+                                   ? u"messages: "_qs + absent(extractor, u"Library/SMS/sms.db"_qs)
                                    : u"messages: "_qs + codeText(code));
         }
         if (aItems & Contacts) {
@@ -130,9 +137,11 @@ PhoneDataExport::Result PhoneDataExport::run(const QString &aBackupPath,
             if (code == 0)
                 result.mAddressFile = address;
             else
-                fail(Contacts, extractor.extracted().addressBookDatabase.isEmpty()
-                                   ? QStringLiteral("contacts: the backup has no address book")
-                                   : u"contacts: "_qs + codeText(code));
+                fail(Contacts,
+                     extractor.extracted().addressBookDatabase.isEmpty()
+                         ? u"contacts: "_qs +
+                               absent(extractor, u"Library/AddressBook/AddressBook.sqlitedb"_qs)
+                         : u"contacts: "_qs + codeText(code));
         }
         result.mPhotos = extractor.extracted().photos;
         result.mCounts.mPhotos = int(result.mPhotos.size());
@@ -153,10 +162,9 @@ PhoneDataExport::Result PhoneDataExport::run(const QString &aBackupPath,
         result.mDone |= Messages;
     if (!result.mAddressFile.isEmpty() && (aItems & Contacts))
         result.mDone |= Contacts;
-    const bool photosFailed = std::any_of(result.mFailures.cbegin(), result.mFailures.cend(),
-                                          [](const QString &aLine) {
-                                              return aLine.startsWith(u"photos:");
-                                          });
+    const bool photosFailed =
+        std::any_of(result.mFailures.cbegin(), result.mFailures.cend(),
+                    [](const QString &aLine) { return aLine.startsWith(u"photos:"); });
     if ((aItems & Photos) && !photosFailed && result.mKind == Kind::ITunesBackup)
         result.mDone |= Photos;
     return result;

@@ -29,8 +29,7 @@ public:
         const quint64 top = number(trailer + 16, 8);
         mTableOffset = number(trailer + 24, 8);
         if (mOffsetSize < 1 || mOffsetSize > 8 || mRefSize < 1 || mRefSize > 8 ||
-            top >= mObjectCount || mTableOffset < 8 ||
-            mTableOffset > quint64(size - 32) ||
+            top >= mObjectCount || mTableOffset < 8 || mTableOffset > quint64(size - 32) ||
             mObjectCount > (quint64(size - 32) - mTableOffset) / mOffsetSize)
             return {};
         return object(top, 0);
@@ -167,9 +166,9 @@ private:
                 for (quint64 i = 0; i < n; ++i) {
                     const QVariant key = object(number(table + i * mRefSize, mRefSize), aDepth + 1);
                     if (key.typeId() == QMetaType::QString)
-                        map.insert(key.toString(), object(number(table + (n + i) * mRefSize,
-                                                                 mRefSize),
-                                                          aDepth + 1));
+                        map.insert(
+                            key.toString(),
+                            object(number(table + (n + i) * mRefSize, mRefSize), aDepth + 1));
                 }
                 result = map;
             }

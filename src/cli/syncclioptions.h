@@ -26,7 +26,9 @@ public:
         Help,
         Playlists,
         Configure,
-        Sync
+        Sync,
+        Backups,
+        Export
     };
     enum class Answer
     {
@@ -50,6 +52,10 @@ public:
     Command mCommand = Command::None;
     QString mLibraryFile;
     QString mPhoneFolder;
+    // "backups": folders to search besides the usual ones; "export": the backup.
+    QStringList mBackupFolders;
+    QString mBackupPath;
+    QString mOutputFolder;
     int mWaitSeconds = DefaultWaitSeconds;
 
     Selection mPlaylists{true, {}};

@@ -24,9 +24,9 @@ int main(int argc, char *argv[])
     }
     BackupUnpacker unpacker;
     const BackupUnpacker::Status status = unpacker.unpack(arguments.at(0), arguments.at(1));
-    const QString message = BackupUnpacker::describe(status) +
-                            (unpacker.detail().isEmpty() ? QString()
-                                                         : QStringLiteral(": ") + unpacker.detail());
+    const QString message =
+        BackupUnpacker::describe(status) +
+        (unpacker.detail().isEmpty() ? QString() : QStringLiteral(": ") + unpacker.detail());
     std::fprintf(status == BackupUnpacker::Status::Ok ? stdout : stderr, "mobrelay-extract: %s\n",
                  message.toUtf8().constData());
     switch (status) {
