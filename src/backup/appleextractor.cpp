@@ -15,7 +15,8 @@ constexpr qint64 MaxFileListSize = 64LL * 1024 * 1024;
 }
 
 BackupUnpacker::Status AppleExtractor::extractFromManifest(const QString &aBackupFolder,
-                                                           const QString &aExtractionFolder)
+                                                           const QString &aExtractionFolder,
+                                                           bool aPhotos)
 {
     LogScope scope("AppleExtractor::extractFromManifest");
     mExtracted = {};
@@ -27,7 +28,8 @@ BackupUnpacker::Status AppleExtractor::extractFromManifest(const QString &aBacku
         return BackupUnpacker::Status::CannotWrite;
     }
     BackupUnpacker unpacker;
-    const BackupUnpacker::Status status = unpacker.unpack(aBackupFolder, aExtractionFolder);
+    const BackupUnpacker::Status status =
+        unpacker.unpack(aBackupFolder, aExtractionFolder, aPhotos);
     mDetail = unpacker.detail();
     mMissing = unpacker.missingFiles();
     if (status == BackupUnpacker::Status::Ok || status == BackupUnpacker::Status::MissingDataFile)

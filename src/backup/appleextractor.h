@@ -13,7 +13,8 @@ public:
     // Clears aExtractionFolder, unpacks the backup into it and reads the file list.
     // Only Ok and MissingDataFile leave anything to export.
     BackupUnpacker::Status extractFromManifest(const QString &aBackupFolder,
-                                               const QString &aExtractionFolder);
+                                               const QString &aExtractionFolder,
+                                               bool aPhotos = true);
     // Fills the record from the "backup_file_list" in aExtractionFolder; entries
     // whose unpacked file is not inside that folder are refused.
     void readFileList(const QString &aExtractionFolder);

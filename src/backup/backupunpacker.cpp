@@ -234,7 +234,7 @@ BackupUnpacker::Status BackupUnpacker::readMbdb(const QString &aPath, QList<Entr
 }
 
 BackupUnpacker::Status BackupUnpacker::unpack(const QString &aBackupFolder,
-                                              const QString &aExtractionFolder)
+                                              const QString &aExtractionFolder, bool aPhotos)
 {
     LogScope scope("BackupUnpacker::unpack");
     Logger &log = Logger::instance();
@@ -279,6 +279,8 @@ BackupUnpacker::Status BackupUnpacker::unpack(const QString &aBackupFolder,
         return done(Status::CannotWrite);
     QByteArray list;
     for (const Entry &entry : std::as_const(entries)) {
+        if (!aPhotos && entry.mDomain == CameraRollDomain)
+            continue;
         const QString relative = safeRelativePath(entry.mDomain, entry.mRelativePath);
         const QString source =
             isFileId(entry.mFileId) ? dataFile(aBackupFolder, entry.mFileId) : QString();

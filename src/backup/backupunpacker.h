@@ -36,8 +36,10 @@ public:
     static QString describe(Status aStatus);
     static bool isBackupFolder(const QString &aPath);
 
-    // Unpacks into aExtractionFolder, which must be empty or missing.
-    Status unpack(const QString &aBackupFolder, const QString &aExtractionFolder);
+    // Unpacks into aExtractionFolder, which must be empty or missing; the camera
+    // roll only with aPhotos, since it can be many gigabytes.
+    Status unpack(const QString &aBackupFolder, const QString &aExtractionFolder,
+                  bool aPhotos = true);
 
     QStringList missingFiles() const { return mMissing; }
     int unpackedCount() const { return mUnpacked; }

@@ -114,7 +114,7 @@ PhoneDataExport::Result PhoneDataExport::run(const QString &aBackupPath, const Q
         AppleExtractor extractor;
         const QString extraction = work.filePath(u"backup"_qs);
         const BackupUnpacker::Status status =
-            extractor.extractFromManifest(aBackupPath, extraction);
+            extractor.extractFromManifest(aBackupPath, extraction, (aItems & Photos) != 0);
         if (status != BackupUnpacker::Status::Ok &&
             status != BackupUnpacker::Status::MissingDataFile) {
             const QString why = BackupUnpacker::describe(status);

@@ -11,6 +11,8 @@
 namespace {
 
 constexpr int MaxDepth = 64;
+// Shared sub-objects could make a small file expand without end.
+constexpr int MaxObjectsRead = 200000;
 
 class BinaryReader
 {
@@ -82,7 +84,7 @@ private:
     QVariant object(quint64 aIndex, int aDepth)
     {
         quint64 offset = 0;
-        if (aDepth > MaxDepth || !offsetOf(aIndex, offset))
+        if (aDepth > MaxDepth || ++mObjectsRead > MaxObjectsRead || !offsetOf(aIndex, offset))
             return {};
         const uchar *marker = at(offset, 1);
         if (!marker)
@@ -186,6 +188,7 @@ private:
     quint64 mObjectCount = 0;
     quint64 mTableOffset = 0;
     QSet<quint64> mOpen;
+    int mObjectsRead = 0;
 };
 
 QVariant xmlValue(QXmlStreamReader &aReader, int aDepth)
