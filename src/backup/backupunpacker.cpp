@@ -307,7 +307,12 @@ BackupUnpacker::Status BackupUnpacker::unpack(const QString &aBackupFolder,
         return done(Status::CannotWrite);
     log.value("unpacked", mUnpacked);
     if (!mMissing.isEmpty()) {
-        mDetail = mMissing.join(QStringLiteral(", "));
+        for (const QString &missing : std::as_const(mMissing))
+            log.value("missing", missing);
+        mDetail = mMissing.size() == 1 ? mMissing.first()
+                                       : QStringLiteral("%1 files, among them %2")
+                                             .arg(mMissing.size())
+                                             .arg(mMissing.first());
         return done(Status::MissingDataFile);
     }
     return done(Status::Ok);
