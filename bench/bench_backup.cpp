@@ -1,17 +1,20 @@
-// Exports generated iOS 14-style message databases of 20,000 and 200,000 messages and
-// reports the time and the peak memory of each export.
+// Exports generated iOS 14-style message databases of 20,000 and 200,000 messages (or
+// the databases named on the command line) and reports the time and the peak memory of
+// each export.
 #include "backup/exportcounts.h"
 #include "backup/messageexporter.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 
 #include <cstdio>
+#include <iterator>
 
 namespace {
 
@@ -96,25 +99,29 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QTemporaryDir dir;
-    for (const int size : Sizes) {
-        const QString database = dir.filePath(u"sms-%1.db"_qs.arg(size));
-        if (!generate(database, size))
+    QStringList databases = QCoreApplication::arguments().mid(1);
+    for (int i = 0; databases.isEmpty() && i < int(std::size(Sizes)); ++i) {
+        const QString database = dir.filePath(u"sms-%1.db"_qs.arg(Sizes[i]));
+        if (!generate(database, Sizes[i]))
             return 1;
     }
-    for (const int size : Sizes) {
+    if (databases.isEmpty()) {
+        for (const int size : Sizes)
+            databases.append(dir.filePath(u"sms-%1.db"_qs.arg(size)));
+    }
+    for (const QString &database : std::as_const(databases)) {
         resetPeak();
         const long before = peakKib();
         ExportCounts counts;
         QElapsedTimer timer;
         timer.start();
         const int result =
-            MessageExporter::write(dir.filePath(u"sms-%1.db"_qs.arg(size)),
-                                   dir.filePath(u"messages-%1.xml"_qs.arg(size)), counts);
+            MessageExporter::write(database, dir.filePath(u"messages.xml"_qs), counts);
         const double seconds = double(timer.nsecsElapsed()) / 1e9;
-        std::printf("%7d messages: result %d, %d sent, %d received, %.2f s, peak memory %ld KiB "
+        std::printf("%s: result %d, %d sent, %d received, %.2f s, peak memory %ld KiB "
                     "(%+ld KiB over the start)\n",
-                    size, result, counts.mSent, counts.mReceived, seconds, peakKib(),
-                    peakKib() - before);
+                    qPrintable(QFileInfo(database).fileName()), result, counts.mSent,
+                    counts.mReceived, seconds, peakKib(), peakKib() - before);
     }
     return 0;
 }

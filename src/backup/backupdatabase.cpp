@@ -76,3 +76,18 @@ QStringList BackupDatabase::columns(const QString &aTable)
     }
     return names;
 }
+
+bool BackupDatabase::hasIndexOn(const QString &aTable, const QString &aColumn)
+{
+    QSqlQuery indexes(mDatabase);
+    if (!indexes.exec(QStringLiteral("PRAGMA index_list(\"%1\")").arg(aTable)))
+        return false;
+    while (indexes.next()) {
+        QSqlQuery columns(mDatabase);
+        const QString index = indexes.value(1).toString().replace(u'"', u"\"\""_qs);
+        if (columns.exec(QStringLiteral("PRAGMA index_info(\"%1\")").arg(index)) &&
+            columns.next() && columns.value(2).toString() == aColumn)
+            return true;
+    }
+    return false;
+}

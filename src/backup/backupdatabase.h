@@ -25,6 +25,8 @@ public:
 
     bool hasTable(const QString &aTable);
     QStringList columns(const QString &aTable);
+    // True when an index of aTable starts with aColumn, so a lookup by it needs no scan.
+    bool hasIndexOn(const QString &aTable, const QString &aColumn);
 
 private:
     QString mPath;

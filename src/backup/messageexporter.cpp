@@ -38,10 +38,21 @@ QString MessageExporter::query(BackupDatabase &aDatabase)
         address.append(QStringLiteral("h.id"));
         from += QStringLiteral(" LEFT JOIN handle h ON h.ROWID = m.handle_id");
     }
-    if (aDatabase.hasTable(u"chat_message_join"_qs) && aDatabase.hasTable(u"chat"_qs))
-        address.append(QStringLiteral(
-            "(SELECT c.chat_identifier FROM chat_message_join j JOIN chat c ON c.ROWID = j.chat_id "
-            "WHERE j.message_id = m.ROWID LIMIT 1)"));
+    if (aDatabase.hasTable(u"chat_message_join"_qs) && aDatabase.hasTable(u"chat"_qs)) {
+        if (aDatabase.hasIndexOn(u"chat_message_join"_qs, u"message_id"_qs)) {
+            // Looked up only for messages without a handle, in constant memory.
+            address.append(QStringLiteral(
+                "(SELECT c.chat_identifier FROM chat_message_join j JOIN chat c ON c.ROWID = "
+                "j.chat_id WHERE j.message_id = m.ROWID ORDER BY j.chat_id LIMIT 1)"));
+        } else {
+            // Without that index a lookup per message would scan the table each time.
+            address.append(QStringLiteral("c.chat_identifier"));
+            from += QStringLiteral(
+                " LEFT JOIN (SELECT message_id, MIN(chat_id) AS chat_id FROM chat_message_join "
+                "GROUP BY message_id) j ON j.message_id = m.ROWID "
+                "LEFT JOIN chat c ON c.ROWID = j.chat_id");
+        }
+    }
 
     QString sent = QStringLiteral("0");
     const bool madrid = columns.contains(u"is_madrid"_qs) && columns.contains(u"madrid_flags"_qs);

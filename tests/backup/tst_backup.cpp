@@ -382,6 +382,11 @@ void TestBackup::messages_data()
                            << u"<received_message><address>+4917</address><date>1300000000"
                               u"</date></received_message>"_qs;
     // iOS 5: SMS as on iOS 4, iMessages with dates since 2001 and their direction in madrid_flags.
+    // iOS 6 on, no index on chat_message_join.message_id: a message without a handle takes
+    // the chat's identifier; dates in seconds since 2001.
+    QTest::newRow("iOS 6, group chat") << u"generated ios6"_qs << 1 << 1
+                                       << u"<sent_message><address>chat42</address><date>"
+                                          u"1300000000</date><text>all</text></sent_message>"_qs;
     QTest::newRow("iOS 5") << u"generated ios5"_qs << 2 << 1
                            << u"<sent_message><address>+4917</address><date>1300000000</date>"
                               u"<text>ab</text></sent_message>"_qs;
@@ -402,6 +407,19 @@ void TestBackup::messages()
                                u"INSERT INTO message VALUES (1, '+4917', 1300000000, NULL, 2)"_qs,
                                u"INSERT INTO message VALUES (2, '+4917', 1300000100, "
                                u"'a' || char(1) || 'b', 3)"_qs}));
+    } else if (database == u"generated ios6") {
+        QVERIFY(execute(copy, {u"CREATE TABLE handle (ROWID INTEGER PRIMARY KEY, id TEXT)"_qs,
+                               u"CREATE TABLE chat (ROWID INTEGER PRIMARY KEY, chat_identifier "
+                               u"TEXT)"_qs,
+                               u"CREATE TABLE chat_message_join (chat_id INTEGER, message_id "
+                               u"INTEGER, PRIMARY KEY (chat_id, message_id))"_qs,
+                               u"CREATE TABLE message (ROWID INTEGER PRIMARY KEY, text TEXT, "
+                               u"handle_id INTEGER, date INTEGER, is_from_me INTEGER)"_qs,
+                               u"INSERT INTO handle VALUES (1, '+4917')"_qs,
+                               u"INSERT INTO chat VALUES (5, 'chat42')"_qs,
+                               u"INSERT INTO chat_message_join VALUES (5, 1), (5, 2)"_qs,
+                               u"INSERT INTO message VALUES (1, 'all', 0, 321692800, 1)"_qs,
+                               u"INSERT INTO message VALUES (2, 'b', 1, 321692900, 0)"_qs}));
     } else if (database == u"generated ios5") {
         QVERIFY(
             execute(copy, {u"CREATE TABLE message (ROWID INTEGER PRIMARY KEY, address TEXT, "
