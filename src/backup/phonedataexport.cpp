@@ -58,8 +58,10 @@ PhoneDataExport::Result PhoneDataExport::run(const QString &aBackupPath, const Q
     log.value("aBackupPath", aBackupPath);
     Result result;
     result.mKind = kindOf(aBackupPath);
+    int failed = 0;
     const auto fail = [&](int aItem, const QString &aText) {
         if (aItems & aItem) {
+            failed |= aItem;
             result.mFailures.append(aText);
             log.value("failed", aText);
         }
@@ -162,10 +164,7 @@ PhoneDataExport::Result PhoneDataExport::run(const QString &aBackupPath, const Q
         result.mDone |= Messages;
     if (!result.mAddressFile.isEmpty() && (aItems & Contacts))
         result.mDone |= Contacts;
-    const bool photosFailed =
-        std::any_of(result.mFailures.cbegin(), result.mFailures.cend(),
-                    [](const QString &aLine) { return aLine.startsWith(u"photos:"); });
-    if ((aItems & Photos) && !photosFailed && result.mKind == Kind::ITunesBackup)
+    if ((aItems & Photos) && !(failed & Photos) && result.mKind == Kind::ITunesBackup)
         result.mDone |= Photos;
     return result;
 }
