@@ -1,6 +1,7 @@
 // mobrelay-sync: the synchronisation engine without a window, for scripts,
 // headless machines and end-to-end tests. A folder stands in for a phone
 // mounted as a USB drive.
+#include "backupcommands.h"
 #include "core/logger.h"
 #include "devices/usbmsdevice.h"
 #include "interrupts.h"
@@ -183,6 +184,10 @@ int main(int argc, char *argv[])
         return configure(options);
     case SyncCliOptions::Command::Sync:
         return synchronise(options);
+    case SyncCliOptions::Command::Backups:
+        return BackupCommands::listBackups(options);
+    case SyncCliOptions::Command::Export:
+        return BackupCommands::exportBackup(options);
     case SyncCliOptions::Command::None:
         break;
     }

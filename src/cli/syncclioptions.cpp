@@ -54,7 +54,10 @@ QString SyncCliOptions::usage()
         "        [--album-art-existing on|off] [--convert-to-mp3 on|off]\n"
         "  mobrelay-sync [--library FILE] [--wait SECONDS] sync DIR [--yes | --no-delete]\n"
         "        [--force-full] [--allow-low-space] [--free-space BYTES]\n"
-        "DIR is the root folder of a phone mounted as a USB drive.\n");
+        "  mobrelay-sync backups [FOLDER...]\n"
+        "  mobrelay-sync export BACKUP OUT_DIR\n"
+        "DIR is the root folder of a phone mounted as a USB drive. BACKUP is an iPhone\n"
+        "backup folder or a BlackBerry backup file (.ipd).\n");
 }
 
 bool SyncCliOptions::parseOption(const QString &aName, const QStringList &aArguments, int &aIndex,
@@ -197,6 +200,10 @@ bool SyncCliOptions::parse(const QStringList &aArguments, QString &aError)
                 mCommand = Command::Configure;
             else if (argument == QLatin1String("sync"))
                 mCommand = Command::Sync;
+            else if (argument == QLatin1String("backups"))
+                mCommand = Command::Backups;
+            else if (argument == QLatin1String("export"))
+                mCommand = Command::Export;
             else {
                 aError = QStringLiteral("unknown command '%1'").arg(argument);
                 return false;
@@ -222,6 +229,17 @@ bool SyncCliOptions::parse(const QStringList &aArguments, QString &aError)
             return false;
         }
         mPhoneFolder = positional.first();
+        return true;
+    case Command::Backups:
+        mBackupFolders = positional;
+        return true;
+    case Command::Export:
+        if (positional.size() != 2 || positional.at(0).isEmpty() || positional.at(1).isEmpty()) {
+            aError = QStringLiteral("export expects a backup and an output folder");
+            return false;
+        }
+        mBackupPath = positional.at(0);
+        mOutputFolder = positional.at(1);
         return true;
     case Command::Help:
         break;

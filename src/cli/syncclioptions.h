@@ -28,7 +28,9 @@ public:
         Help,
         Playlists,
         Configure,
-        Sync
+        Sync,
+        Backups,
+        Export
     };
     enum class Answer
     {
@@ -52,6 +54,10 @@ public:
     Command mCommand = Command::None;
     QString mLibraryFile;
     QString mPhoneFolder;
+    // "backups": folders to search besides the usual ones; "export": the backup.
+    QStringList mBackupFolders;
+    QString mBackupPath;
+    QString mOutputFolder;
     int mWaitSeconds = DefaultWaitSeconds;
 
     Selection mPlaylists{true, {}};

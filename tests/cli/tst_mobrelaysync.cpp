@@ -199,6 +199,8 @@ private Q_SLOTS:
     void exitStatus_data();
     void exitStatus();
     void busyLibraryCancelsTheRunFirst();
+    void backupCommands_data();
+    void backupCommands();
 
 private:
     bool configure(const QStringList &aOptions)
@@ -546,6 +548,51 @@ void TestMobrelaySync::busyLibraryCancelsTheRunFirst()
     QCOMPARE(library.getPlaylistCollection(collection), LocalMusicLibrary::CallFailed);
     QVERIFY(watch.timedOut());
     QVERIFY(!libraryCancelledFirst);
+void TestMobrelaySync::backupCommands_data()
+{
+    QTest::addColumn<QString>("arguments");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("output");
+    QTest::addColumn<QStringList>("files"); // written below OUT
+    const QString ipd = TestHome::realTestData(u"blackberry-ipd/Sample.ipd"_qs);
+    if (!ipd.isEmpty())
+        QTest::newRow("export a BlackBerry backup")
+            << u"export %1 OUT"_qs.arg(ipd) << 0
+            << u"messages: 0 sent, 3 received\npeople: 0\nphotos: 0\n"_qs
+            << QStringList{u"address.xml"_qs, u"messages.xml"_qs};
+    QTest::newRow("export a folder that is no backup")
+        << u"export HOME OUT"_qs << 66 << u"is neither an iPhone backup folder"_qs << QStringList();
+    // A backup whose manifest is missing: nothing is exported, and the reason is given.
+    QTest::newRow("export a backup without manifest")
+        << u"export HOME/Backups/0a1b OUT"_qs << 1 << u"has no Manifest.db or Manifest.mbdb"_qs
+        << QStringList();
+    QTest::newRow("list backups") << u"backups HOME/Backups"_qs << 0
+                                  << u"Old Phone\tHOME/Backups/0a1b/\n"_qs << QStringList();
+}
+
+void TestMobrelaySync::backupCommands()
+{
+    QFETCH(QString, arguments);
+    QFETCH(int, status);
+    QFETCH(QString, output);
+    QFETCH(QStringList, files);
+    const QString backup = mHome->filePath(u"Backups/0a1b"_qs);
+    QVERIFY(QDir().mkpath(backup));
+    QFile plist(backup + u"/Info.plist"_qs);
+    QVERIFY(plist.open(QIODevice::WriteOnly) &&
+            plist.write("<plist><dict><key>Display Name</key><string>Old Phone</string>"
+                        "</dict></plist>") > 0);
+    plist.close();
+    const QString out = mHome->filePath(u"out"_qs);
+    QStringList argumentList = words(arguments);
+    for (QString &argument : argumentList)
+        argument.replace(u"HOME"_qs, mHome->path()).replace(u"OUT"_qs, out);
+    const RunResult result = run(mHome->path(), argumentList);
+    QCOMPARE(result.mExitCode, status);
+    const QString printed = result.mOut + result.mErr;
+    QVERIFY2(printed.contains(QString(output).replace(u"HOME"_qs, mHome->path())),
+             qPrintable(printed));
+    QCOMPARE(QDir(out).entryList(QDir::Files, QDir::Name), files);
 }
 
 QTEST_GUILESS_MAIN(TestMobrelaySync)
