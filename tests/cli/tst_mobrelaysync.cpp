@@ -548,6 +548,8 @@ void TestMobrelaySync::busyLibraryCancelsTheRunFirst()
     QCOMPARE(library.getPlaylistCollection(collection), LocalMusicLibrary::CallFailed);
     QVERIFY(watch.timedOut());
     QVERIFY(!libraryCancelledFirst);
+}
+
 void TestMobrelaySync::backupCommands_data()
 {
     QTest::addColumn<QString>("arguments");
