@@ -1,6 +1,7 @@
 // mobrelay-sync: the synchronisation engine without a window, for scripts,
 // headless machines and end-to-end tests. A folder stands in for a phone
 // mounted as a USB drive.
+#include "backup/phonedataexport.h"
 #include "backupcommands.h"
 #include "core/logger.h"
 #include "devices/usbmsdevice.h"
@@ -124,6 +125,15 @@ void warnAboutUnknownNames(const SyncCliOptions &aOptions)
 
 int configure(const SyncCliOptions &aOptions)
 {
+    if (!aOptions.mDataBackup.isEmpty()) {
+        const PhoneDataExport::Kind kind = PhoneDataExport::kindOf(aOptions.mDataBackup);
+        if (kind == PhoneDataExport::Kind::Missing || kind == PhoneDataExport::Kind::Unknown) {
+            error(QStringLiteral("%1 is neither an iPhone backup folder nor a BlackBerry backup "
+                                 "file")
+                      .arg(aOptions.mDataBackup));
+            return ExitCode::NoInput;
+        }
+    }
     PhoneFolder phone(aOptions.mPhoneFolder);
     if (!phone.create()) {
         error(QStringLiteral("cannot create the phone folder %1").arg(phone.path()));

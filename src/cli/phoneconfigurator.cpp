@@ -5,6 +5,8 @@
 #include "sync/phonesetup.h"
 #include "syncclioptions.h"
 
+#include <QFileInfo>
+
 PhoneConfiguration PhoneConfigurator::fromOptions(const SyncCliOptions &aOptions)
 {
     PhoneConfiguration configuration;
@@ -20,6 +22,13 @@ PhoneConfiguration PhoneConfigurator::fromOptions(const SyncCliOptions &aOptions
     configuration.mAlbumArtExisting =
         aOptions.mAlbumArtExisting < 0 ? aOptions.mAlbumArt : aOptions.mAlbumArtExisting != 0;
     configuration.mConvertToMp3 = aOptions.mConvertToMp3;
+    if (!aOptions.mDataBackup.isEmpty())
+        configuration.mBackupPath = QFileInfo(aOptions.mDataBackup).absoluteFilePath();
+    configuration.mCopyTextMessages = aOptions.mCopy.contains(QStringLiteral("messages"));
+    configuration.mCopyAddressBook = aOptions.mCopy.contains(QStringLiteral("contacts"));
+    configuration.mCopyPhotos = aOptions.mCopy.contains(QStringLiteral("photos"));
+    for (const QString &folder : aOptions.mPhotoFolders)
+        configuration.mPhotoFolders.append(QFileInfo(folder).absoluteFilePath());
     return configuration;
 }
 

@@ -52,6 +52,7 @@ QString SyncCliOptions::usage()
         "  mobrelay-sync [--library FILE] configure DIR [--playlists all|none|NAME[,NAME...]]\n"
         "        [--podcasts all|none|NAME[,NAME...]] [--episodes N] [--album-art on|off]\n"
         "        [--album-art-existing on|off] [--convert-to-mp3 on|off]\n"
+        "        [--backup BACKUP --copy messages,contacts,photos|none [--photo-folder DIR]...]\n"
         "  mobrelay-sync [--library FILE] [--wait SECONDS] sync DIR [--yes | --no-delete]\n"
         "        [--force-full] [--allow-low-space] [--free-space BYTES]\n"
         "  mobrelay-sync backups [FOLDER...]\n"
@@ -72,6 +73,9 @@ bool SyncCliOptions::parseOption(const QString &aName, const QStringList &aArgum
                                               QStringLiteral("--album-art"),
                                               QStringLiteral("--album-art-existing"),
                                               QStringLiteral("--convert-to-mp3"),
+                                              QStringLiteral("--backup"),
+                                              QStringLiteral("--copy"),
+                                              QStringLiteral("--photo-folder"),
                                               QStringLiteral("--free-space")};
         return withValue.contains(aName);
     };
@@ -142,6 +146,31 @@ bool SyncCliOptions::parseOption(const QString &aName, const QStringList &aArgum
             return false;
         if (!parseOnOff(value, mConvertToMp3))
             return bad();
+    } else if (aName == QLatin1String("--backup")) {
+        if (!onlyFor(Command::Configure))
+            return false;
+        if (value.isEmpty())
+            return bad();
+        mDataBackup = value;
+    } else if (aName == QLatin1String("--copy")) {
+        if (!onlyFor(Command::Configure))
+            return false;
+        mCopy = {};
+        if (value != QLatin1String("none")) {
+            const QStringList items = value.split(QLatin1Char(','));
+            for (const QString &item : items) {
+                if (!mCopy.contains(item) &&
+                    !QStringList{u"messages"_qs, u"contacts"_qs, u"photos"_qs}.contains(item))
+                    return bad();
+                mCopy.append(item);
+            }
+        }
+    } else if (aName == QLatin1String("--photo-folder")) {
+        if (!onlyFor(Command::Configure))
+            return false;
+        if (value.isEmpty())
+            return bad();
+        mPhotoFolders.append(value);
     } else if (aName == QLatin1String("--yes") || aName == QLatin1String("--no-delete")) {
         if (!onlyFor(Command::Sync))
             return false;
@@ -229,6 +258,10 @@ bool SyncCliOptions::parse(const QStringList &aArguments, QString &aError)
             return false;
         }
         mPhoneFolder = positional.first();
+        if (mDataBackup.isEmpty() && (!mCopy.isEmpty() || !mPhotoFolders.isEmpty())) {
+            aError = QStringLiteral("--copy and --photo-folder need --backup");
+            return false;
+        }
         return true;
     case Command::Backups:
         mBackupFolders = positional;

@@ -67,6 +67,10 @@ public:
     // Unset means: the same as mAlbumArt.
     int mAlbumArtExisting = -1;
     bool mConvertToMp3 = false;
+    // The old phone's backup and what to carry from it: "messages", "contacts", "photos".
+    QString mDataBackup;
+    QStringList mCopy;
+    QStringList mPhotoFolders;
 
     Answer mDelete = Answer::Ask;
     bool mForceFull = false;

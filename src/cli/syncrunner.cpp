@@ -109,6 +109,8 @@ int SyncRunner::exitStatus(const SyncSession &aSession, bool aBusyTimeout)
 {
     printTracks(stderr, QStringLiteral("not copied: "), aSession.notCopied());
     printTracks(stderr, QStringLiteral("not deleted: "), aSession.notDeleted());
+    for (const QString &failure : aSession.phoneDataFailures())
+        printLine(stderr, QStringLiteral("not copied from the backup: ") + failure);
     printLine(stdout, QStringLiteral("summary: ") + aSession.summary().text());
     if (aBusyTimeout) {
         printLine(stderr, QStringLiteral("mobrelay-sync: the library stayed busy for more than %1 "
@@ -121,8 +123,10 @@ int SyncRunner::exitStatus(const SyncSession &aSession, bool aBusyTimeout)
         printLine(stderr, QStringLiteral("mobrelay-sync: ") + aSession.failureReason());
     if (finalState != MusicSync::StateFinished)
         return ExitCode::RunFailed;
-    return aSession.notCopied().isEmpty() && aSession.notDeleted().isEmpty() ? ExitCode::Success
-                                                                             : ExitCode::Incomplete;
+    return aSession.notCopied().isEmpty() && aSession.notDeleted().isEmpty() &&
+                   aSession.phoneDataFailures().isEmpty()
+               ? ExitCode::Success
+               : ExitCode::Incomplete;
 }
 
 int SyncRunner::run()

@@ -35,8 +35,10 @@ public:
     Device(const Device &) = delete;
     Device &operator=(const Device &) = delete;
 
-    virtual void CopyFileToDevice(const QString &aLocalPath, const QString &aDevicePath,
-                                  bool aOverwrite) = 0;
+    // 0 when the file is on the phone (an existing one is kept unless
+    // aOverwrite), CopyFailed otherwise.
+    virtual int CopyFileToDevice(const QString &aLocalPath, const QString &aDevicePath,
+                                 bool aOverwrite) = 0;
     virtual int GetAndroidVersion() = 0;
     virtual int GetDeviceType() = 0;
     virtual void PrepareForSync() = 0;

@@ -380,8 +380,8 @@ void UsbMSDevice::setPcSoftwareVersion(const QString &aVersion)
         file.resize(written);
 }
 
-void UsbMSDevice::CopyFileToDevice(const QString &aLocalPath, const QString &aDevicePath,
-                                   bool aOverwrite)
+int UsbMSDevice::CopyFileToDevice(const QString &aLocalPath, const QString &aDevicePath,
+                                  bool aOverwrite)
 {
     LogScope scope("UsbMSDevice::CopyFileToDevice");
     Logger &log = Logger::instance();
@@ -390,17 +390,20 @@ void UsbMSDevice::CopyFileToDevice(const QString &aLocalPath, const QString &aDe
         part = fatSafeName(part);
     if (parts.isEmpty()) {
         log.value("No file name to copy to", aDevicePath);
-        return;
+        return scope.ret(CopyFailed);
     }
     const QString destination = mRootPath + parts.join(QLatin1Char('/'));
     log.value("Destination", destination);
     if (!insideDrive(destination)) {
         log.text("Destination leads outside the drive, nothing copied");
-        return;
+        return scope.ret(CopyFailed);
     }
     QDir().mkpath(QFileInfo(destination).path());
     // The old file goes only once its replacement is complete.
     if ((aOverwrite || !QFileInfo::exists(destination)) &&
-        !SafeFileCopy::copy(aLocalPath, destination, aOverwrite))
+        !SafeFileCopy::copy(aLocalPath, destination, aOverwrite)) {
         log.text("Copying the file failed");
+        return scope.ret(CopyFailed);
+    }
+    return scope.ret(0);
 }

@@ -29,8 +29,8 @@ public:
 
     using Device::createPlaylist;
 
-    void CopyFileToDevice(const QString &aLocalPath, const QString &aDevicePath,
-                          bool aOverwrite) override;
+    int CopyFileToDevice(const QString &aLocalPath, const QString &aDevicePath,
+                         bool aOverwrite) override;
     int GetAndroidVersion() override { return -1; }
     int GetDeviceType() override { return TypeUsbMassStorage; }
     void PrepareForSync() override;

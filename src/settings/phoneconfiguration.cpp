@@ -26,6 +26,11 @@ bool PhoneConfiguration::load(const SyncSettings &aSettings, const QString &aDev
     mCopyTextMessages = aSettings.copyTextMessages(aDeviceId);
     mCopyAddressBook = aSettings.copyAddressBook(aDeviceId);
     mCopyPhotos = aSettings.copyPhotos(aDeviceId);
+    mPhotoFolders.clear();
+    for (const auto &pair : aSettings.getSettingsList(aDeviceId, PhotoFoldersList)) {
+        if (!pair.second.isEmpty())
+            mPhotoFolders.append(pair.second);
+    }
     return true;
 }
 
@@ -41,8 +46,10 @@ void PhoneConfiguration::apply(SyncSettings &aSettings, const QString &aDeviceId
     aSettings.setSelectedBackupPath(aDeviceId, mBackupPath);
     aSettings.setCopyTextMessages(aDeviceId, mCopyTextMessages);
     aSettings.setCopyAddressBook(aDeviceId, mCopyAddressBook);
-    if (!mCopyPhotos)
-        aSettings.removeSettingsList(aDeviceId, PhotoFoldersList);
+    SyncSettings::SettingsList folders;
+    for (const QString &folder : mPhotoFolders)
+        folders.append({QString::number(folders.size()), folder});
+    aSettings.setSettingsList(aDeviceId, PhotoFoldersList, folders);
     aSettings.setCopyPhotos(aDeviceId, mCopyPhotos);
 }
 
@@ -85,5 +92,18 @@ QString PhoneConfiguration::describe() const
     text += QStringLiteral("album art for tracks already on the phone: ") +
             onOff(mAlbumArtExisting) + QLatin1Char('\n');
     text += QStringLiteral("convert AAC to MP3: ") + onOff(mConvertToMp3) + QLatin1Char('\n');
+    if (!mBackupPath.isEmpty()) {
+        QStringList copy;
+        if (mCopyTextMessages)
+            copy.append(QStringLiteral("messages"));
+        if (mCopyAddressBook)
+            copy.append(QStringLiteral("contacts"));
+        if (mCopyPhotos)
+            copy.append(QStringLiteral("photos"));
+        text += QStringLiteral("backup: ") + mBackupPath + QLatin1Char('\n');
+        text += QStringLiteral("copy from the backup at the next run: ") +
+                (copy.isEmpty() ? QStringLiteral("nothing") : copy.join(QStringLiteral(", "))) +
+                QLatin1Char('\n');
+    }
     return text;
 }

@@ -39,4 +39,6 @@ public:
     bool mCopyTextMessages = false;
     bool mCopyAddressBook = false;
     bool mCopyPhotos = false;
+    // Folders of a BlackBerry's photos on the PC, copied with them.
+    QStringList mPhotoFolders;
 };

@@ -312,6 +312,21 @@ void SyncSettings::removeSettingsList(const QString &aDeviceId, const QString &a
         list.parentNode().removeChild(list);
 }
 
+void SyncSettings::setSettingsList(const QString &aDeviceId, const QString &aName,
+                                   const SettingsList &aPairs)
+{
+    removeSettingsList(aDeviceId, aName);
+    if (aPairs.isEmpty())
+        return;
+    QDomElement list = findListElement(aDeviceId, aName, true);
+    for (const auto &pair : aPairs) {
+        QDomElement entry = mDocument.createElement(QStringLiteral("entry"));
+        entry.setAttribute(QStringLiteral("key"), pair.first);
+        entry.setAttribute(QStringLiteral("value"), pair.second);
+        list.appendChild(entry);
+    }
+}
+
 QStringList SyncSettings::getUsedCacheFilenames() const
 {
     QStringList names;

@@ -58,6 +58,9 @@ public:
 
     SettingsList getSettingsList(const QString &aDeviceId, const QString &aName) const;
     void removeSettingsList(const QString &aDeviceId, const QString &aName);
+    // Replaces the named list; an empty one removes it.
+    void setSettingsList(const QString &aDeviceId, const QString &aName,
+                         const SettingsList &aPairs);
     QDomElement findListElement(const QString &aDeviceId, const QString &aName, bool aCreate);
 
     QStringList getUsedCacheFilenames() const;

@@ -7,6 +7,7 @@
 #include "settings/syncsettings.h"
 #include "sync/albumartimage.h"
 #include "sync/musicsyncthread.h"
+#include "sync/phonedatacopy.h"
 #include "sync/powerinhibitor.h"
 
 #include <QFile>
@@ -235,8 +236,12 @@ bool MusicSync::runSteps(SyncSettings &aSettings)
         if (mForceFullResync)
             removeCacheFiles(aSettings);
     }
-    if (!hasBeenCancelled())
-        log.text("Phone data copy step: nothing to copy");
+    if (!hasBeenCancelled()) {
+        PhoneDataCopy step(
+            *mDevice, mDeviceId, [this] { return hasBeenCancelled(); },
+            [this](const QString &aText) { UpdateProgress(StatePreparing, aText); });
+        mPhoneDataFailures = step.run();
+    }
     if (hasBeenCancelled())
         return true;
 

@@ -89,6 +89,8 @@ public:
     int copiedCount() const { return mCopiedCount; }
     // Why the run ended with state 3, or empty.
     QString failureReason() const;
+    // What the backup data step was asked to copy and could not, one line each.
+    const QStringList &phoneDataFailures() const { return mPhoneDataFailures; }
 
     // The default is the system's inhibitor; tests give a fake. Set before starting.
     void setPowerInhibitor(std::unique_ptr<PowerInhibitor> aInhibitor);
@@ -165,6 +167,7 @@ private:
     std::atomic<bool> mFinished{false};
     std::atomic<bool> mStarted{false};
     QString mFailureReason;
+    QStringList mPhoneDataFailures;
     std::unique_ptr<PowerInhibitor> mInhibitor;
     Mp3Converter mConverter;
 };

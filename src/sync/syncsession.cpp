@@ -83,6 +83,11 @@ const TrackList &SyncSession::notDeleted() const
     return mSync->GetNonDeletedTracks();
 }
 
+const QStringList &SyncSession::phoneDataFailures() const
+{
+    return mSync->phoneDataFailures();
+}
+
 QString SyncSession::failureReason() const
 {
     return mSync->failureReason();

@@ -49,6 +49,7 @@ public:
     const TrackList &notCopied() const;
     const TrackList &notDeleted() const;
     QString failureReason() const;
+    const QStringList &phoneDataFailures() const;
     Summary summary() const;
 
     static QString stateText(int aState);

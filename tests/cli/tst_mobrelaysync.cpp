@@ -201,6 +201,8 @@ private Q_SLOTS:
     void busyLibraryCancelsTheRunFirst();
     void backupCommands_data();
     void backupCommands();
+    void phoneDataFromBackup_data();
+    void phoneDataFromBackup();
 
 private:
     bool configure(const QStringList &aOptions)
@@ -595,6 +597,63 @@ void TestMobrelaySync::backupCommands()
     QVERIFY2(printed.contains(QString(output).replace(u"HOME"_qs, mHome->path())),
              qPrintable(printed));
     QCOMPARE(QDir(out).entryList(QDir::Files, QDir::Name), files);
+}
+
+void TestMobrelaySync::phoneDataFromBackup_data()
+{
+    QTest::addColumn<QString>("backup");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QStringList>("arrived"); // below the phone's root
+    QTest::addColumn<bool>("optionsOff");
+    const QString ipd = TestHome::realTestData(u"blackberry-ipd/Sample.ipd"_qs);
+    if (!ipd.isEmpty())
+        QTest::newRow("BlackBerry")
+            << ipd << 0 << QStringList{u"DCIM/Blackberry/pic.jpg"_qs, u"VARUZ/messages.xml"_qs}
+            << true;
+    // The data never arrived, so the options stay on for the next run.
+    QTest::newRow("iPhone backup that does not unpack")
+        << u"HOME/old"_qs << 1 << QStringList() << false;
+}
+
+void TestMobrelaySync::phoneDataFromBackup()
+{
+    QFETCH(QString, backup);
+    QFETCH(QStringList, arrived);
+    backup.replace(u"HOME"_qs, mHome->path());
+    const QString photos = mHome->filePath(u"photos"_qs);
+    QVERIFY(QDir().mkpath(photos + u"/.thumbnails"_qs));
+    QStringList files{photos + u"/pic.jpg"_qs, photos + u"/.thumbnails/pic.jpg"_qs};
+    if (!QFileInfo(backup).isFile()) {
+        QVERIFY(QDir().mkpath(backup));
+        files.append(backup + u"/Info.plist"_qs);
+    }
+    for (const QString &path : std::as_const(files)) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("<plist/>") > 0);
+    }
+    QVERIFY(configure({u"--playlists"_qs, u"none"_qs, u"--backup"_qs, backup, u"--copy"_qs,
+                       u"messages,photos"_qs, u"--photo-folder"_qs, photos}));
+    const RunResult result = sync();
+    QTEST(result.mExitCode, "status");
+    QStringList onThePhone;
+    for (const QString &folder : {u"DCIM"_qs, u"VARUZ"_qs}) {
+        QDirIterator it(onPhone(folder), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QString path = QDir(mPhone).relativeFilePath(it.next());
+            if (path.startsWith(u"DCIM"_qs) || path.endsWith(u"messages.xml"_qs) ||
+                path.endsWith(u"address.xml"_qs))
+                onThePhone.append(path);
+        }
+    }
+    onThePhone.sort();
+    QCOMPARE(onThePhone, arrived);
+    const QByteArray settings = readFile(mHome->filePath(u"VARUZ/varuz.xml"_qs));
+    QFETCH(bool, optionsOff);
+    QCOMPARE(settings.contains("<copy-text-messages>false</copy-text-messages>"), optionsOff);
+    QCOMPARE(settings.contains("<copy-photos>false</copy-photos>"), optionsOff);
+    QVERIFY(!QFileInfo::exists(mHome->filePath(u"VARUZ/extracted"_qs)));
+    QVERIFY2(optionsOff || result.mErr.contains(u"not copied from the backup: "_qs),
+             qPrintable(result.mErr));
 }
 
 QTEST_GUILESS_MAIN(TestMobrelaySync)

@@ -13,7 +13,7 @@ class BareDevice : public Device
 {
 public:
     using Device::createPlaylist;
-    void CopyFileToDevice(const QString &, const QString &, bool) override {}
+    int CopyFileToDevice(const QString &, const QString &, bool) override { return 0; }
     int GetAndroidVersion() override { return -1; }
     int GetDeviceType() override { return TypeMtp; }
     void PrepareForSync() override {}

@@ -315,8 +315,9 @@ void TestUsbMSDevice::copyFileToDevice()
     QVERIFY(writeFile(local, "new"));
     QVERIFY(writeFile(drive(u"VARUZ/messages.xml"_qs), "old"));
     // A replacement that cannot be read leaves the old file in place.
-    mDevice->CopyFileToDevice(local + u"x"_qs, u"VARUZ/messages.xml"_qs, true);
-    mDevice->CopyFileToDevice(local, u"../../escaped.txt"_qs, false);
+    QCOMPARE(mDevice->CopyFileToDevice(local + u"x"_qs, u"VARUZ/messages.xml"_qs, true),
+             Device::CopyFailed);
+    QCOMPARE(mDevice->CopyFileToDevice(local, u"../../escaped.txt"_qs, false), 0);
     QCOMPARE(readAll(drive(u"VARUZ/messages.xml"_qs)), QByteArray("old"));
     QVERIFY(!QFile::exists(mHome->filePath(u"escaped.txt"_qs)));
     QCOMPARE(filesBelow(mRoot), QStringList({u"VARUZ/messages.xml"_qs, u"__/__/escaped.txt"_qs}));
