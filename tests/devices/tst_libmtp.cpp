@@ -159,7 +159,6 @@ void TestLibMtp::listing()
     auto connection = open();
     QVERIFY(connection);
     QCOMPARE(connection->friendlyName(), QString());
-    QCOMPARE(connection->serialNumber(), u"R58M12345"_qs);
 
     QList<MtpStorage> storages;
     QCOMPARE(connection->GetStorages(storages), Ok);
@@ -208,8 +207,6 @@ void TestLibMtp::ids_data()
     QTest::newRow("zero is no root") << u"0"_qs << 0u;
     QTest::newRow("text") << u"Music"_qs << 0u;
     QTest::newRow("too big") << u"4294967296"_qs << 0u;
-    QTest::newRow("negative") << u"-1"_qs << 0u;
-    QTest::newRow("empty") << QString() << 0u;
 }
 
 void TestLibMtp::ids()
@@ -262,8 +259,6 @@ void TestLibMtp::failures_data()
                                 << full;
     QTest::newRow("send, store full")
         << u"send"_qs << ptp << u"PTP Layer error 200c: send"_qs << full;
-    QTest::newRow("delete, refused")
-        << u"delete"_qs << ptp << u"PTP Layer error 200f: Access denied"_qs << failed;
     QTest::newRow("delete, no device")
         << u"delete"_qs << int(LIBMTP_ERROR_NO_DEVICE_ATTACHED) << u"gone"_qs << gone;
     QTest::newRow("storages") << u"storages"_qs << int(LIBMTP_ERROR_GENERAL) << u"ids"_qs << failed;
