@@ -173,7 +173,6 @@ void TestLocalMusicLibrary::unexpectedErrorsAreTriedNineTimes_data()
     QTest::addColumn<int>("failures");
     QTest::addColumn<int>("result");
     QTest::newRow("creation fails for good") << u"CreateApp"_qs << -1 << -8000;
-    QTest::newRow("playlists fail for good") << u"Source.Playlists"_qs << -1 << -8000;
     QTest::newRow("eighth retry succeeds") << u"Sources"_qs << 8 << 0;
 }
 

@@ -107,8 +107,7 @@ void TestSyncSettings::musicSelectionRoundTrip()
     QFETCH(int, podcastSetting);
     QFETCH(QByteArray, storedPlaylistXml);
 
-    SyncSettings settings;
-    settings.load();
+    SyncSettings settings = reloaded();
     QCOMPARE(settings.setConfig(Phone, allMusic, podcastSetting, playlists,
                                 {u"News"_qs, u"Talk"_qs}, u"My phone"_qs),
              0);
@@ -135,8 +134,7 @@ void TestSyncSettings::musicSelectionRoundTrip()
 
 void TestSyncSettings::reconfigureKeepsCacheAndWarnings()
 {
-    SyncSettings settings;
-    settings.load();
+    SyncSettings settings = reloaded();
     settings.setConfig(Phone, true, 0, {}, {}, QStringLiteral("One"));
     settings.setConfig(QStringLiteral("phone-2"), true, 0, {}, {}, QStringLiteral("Two"));
     settings.setDeleteWithoutWarning(Phone);
@@ -171,15 +169,10 @@ void TestSyncSettings::reconfigureKeepsCacheAndWarnings()
 void TestSyncSettings::generatedCacheNamesFillGaps()
 {
     const QString prefix = AppPaths::cacheFilePrefix();
-    writeSettingsFile("<settings>"
-                      "<device><id>a</id><cache>" +
-                      prefix.toUtf8() +
-                      "0</cache></device>"
-                      "<device><id>b</id><cache>" +
-                      prefix.toUtf8() +
-                      "2</cache></device>"
-                      "<device><id>c</id></device>"
-                      "</settings>");
+    writeSettingsFile(QByteArray("<settings><device><id>a</id><cache>@0</cache></device><device>"
+                                 "<id>b</id><cache>@2</cache></device><device><id>c</id></device>"
+                                 "</settings>")
+                          .replace('@', prefix.toUtf8()));
     SyncSettings settings;
     QCOMPARE(settings.load(), 0);
     QCOMPARE(settings.getUsedCacheFilenames().size(), 2);
@@ -239,8 +232,7 @@ void TestSyncSettings::failedSaveIsLogged()
 {
     const QString logPath = mHome->enableLog();
     QDir().mkpath(SyncSettings::fileName());
-    SyncSettings settings;
-    settings.load();
+    SyncSettings settings = reloaded();
     QCOMPARE(settings.setConfig(Phone, true, 0, {}, {}, QStringLiteral("Lost")), 0);
     mHome->disableLog();
     QFile log(logPath);
