@@ -103,7 +103,9 @@ void TestTrackList::phoneThenPlaylistCountsOnce()
     QVERIFY(list.at(0).mOnLocalSyncPlaylist);
     QVERIFY(list.at(0).mOnRemoteDevice);
     // A phone record without an id counts no bytes.
-    list.addTrack(phoneTrack(QStringLiteral("/m/b.mp3"), QString(), 900));
+    Track noId = phoneTrack(QStringLiteral("/m/b.mp3"), QString(), 900);
+    noId.mTrackNumberOnAlbum = 4;
+    list.addTrack(noId);
     QCOMPARE(list.totalSizeOnDevice(), 500);
 }
 
