@@ -261,8 +261,6 @@ void TestLibMtp::failures_data()
     const int gone = MtpConnection::Disconnected;
     const int full = MtpConnection::StorageFull;
     const int failed = MtpConnection::Failed;
-    QTest::newRow("list, unplugged")
-        << u"list"_qs << ptp << u"PTP Layer error 02ff: get"_qs << gone;
     QTest::newRow("list, refused")
         << u"list"_qs << ptp << u"PTP Layer error 2009: get"_qs << failed;
     QTest::newRow("send, usb") << u"send"_qs << int(LIBMTP_ERROR_USB_LAYER) << u"usb"_qs << gone;
