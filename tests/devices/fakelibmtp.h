@@ -40,7 +40,7 @@ struct FakeLibMtp
     bool mSendKeepsObject = false;
 
     // Seen by the fake.
-    std::vector<std::string> mCalls;
+    int mCalls = 0; // libmtp calls made
     uint32_t mLastParent = 0;
     uint32_t mLastStorage = 0;
     uint32_t mLastObject = 0;
