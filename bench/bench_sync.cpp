@@ -3,9 +3,10 @@
 //   bench_sync noop [TRACKS...]   no-op re-sync of a complete phone: TRACKS tracks
 //                                 (default 20000 and 40000) in 200 playlists,
 //                                 all music chosen; wall time and peak memory
-//   bench_sync copy [MEGABYTES]   first sync of about MEGABYTES (default 1024) of
-//                                 tracks to a folder on the same disk, against
+//   bench_sync copy [MEGABYTES]   first sync of about MEGABYTES (default 1000) of
+//                                 5 MB tracks to a folder on the same disk, against
 //                                 cp -r of the same files in the same run
+//   bench_sync small [TRACKS]     the same with TRACKS (default 20000) tracks of 2 KB
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -197,18 +198,17 @@ double noop(const QString &aBase, int aTracks)
     return times[times.size() / 2];
 }
 
-int copy(const QString &aBase, int aMegabytes)
+int copy(const QString &aBase, int aTracks, qint64 aTrackBytes)
 {
     const QString folder = aBase + QStringLiteral("/copy");
     QDir().mkpath(folder);
-    constexpr qint64 TrackBytes = 5 << 20;
-    const int tracks = int(qint64(aMegabytes) * (1 << 20) / TrackBytes);
-    if (!writeLibrary(folder, tracks, TrackBytes) || !configure(folder)) {
+    if (!writeLibrary(folder, aTracks, aTrackBytes) || !configure(folder)) {
         std::printf("setup failed\n");
         return 1;
     }
-    const double megabytes = double(tracks) * double(TrackBytes) / (1 << 20);
-    std::printf("%d tracks, %.0f MB, same file system\n", tracks, megabytes);
+    const double megabytes = double(aTracks) * double(aTrackBytes) / (1 << 20);
+    std::printf("%d tracks of %lld bytes, %.0f MB, same file system\n", aTracks,
+                static_cast<long long>(aTrackBytes), megabytes);
     double bestCp = 1e9, bestCpSync = 1e9, bestSync = 1e9;
     const QString phone = folder + QStringLiteral("/phone");
     for (int r = 0; r < Repeats; ++r) {
@@ -267,8 +267,13 @@ int main(int argc, char *argv[])
         return 1;
     }
     const QString mode = args.value(0, QStringLiteral("noop"));
-    if (mode == QLatin1String("copy"))
-        return copy(temporary.path(), args.value(1, QStringLiteral("1024")).toInt());
+    if (mode == QLatin1String("copy")) {
+        constexpr qint64 TrackBytes = 5 << 20;
+        const qint64 megabytes = args.value(1, QStringLiteral("1000")).toLongLong();
+        return copy(temporary.path(), int(megabytes * (1 << 20) / TrackBytes), TrackBytes);
+    }
+    if (mode == QLatin1String("small"))
+        return copy(temporary.path(), args.value(1, QStringLiteral("20000")).toInt(), 2048);
     QList<int> sizes;
     for (int i = 1; i < args.size(); ++i)
         sizes.append(args.at(i).toInt());

@@ -20,6 +20,17 @@ bool isFinalState(int aState)
     return aState >= MusicSync::StateFinished && aState <= MusicSync::StateCancelled;
 }
 
+// Uploads are made safe in batches: one wait on the phone's medium per batch
+// rather than per track. A run killed mid-batch copies that batch again.
+constexpr qint64 CommitEveryBytes = qint64(256) << 20;
+constexpr int CommitEveryTracks = 2000;
+
+QString phoneFullReason()
+{
+    return QStringLiteral("The phone is full: copying stopped. Free some space on the phone, or "
+                          "choose fewer playlists, and synchronise again");
+}
+
 } // namespace
 
 MusicSync::MusicSync(LocalMusicLibrary *aLibrary, Device *aDevice, QObject *aParent)
@@ -282,9 +293,14 @@ bool MusicSync::runSteps(SyncSettings &aSettings)
     mCache.close();
     mCacheOpen = false;
 
-    if (!hasBeenCancelled())
+    // Playlists are not rewritten on a phone that has just run out of room.
+    if (!hasBeenCancelled() && mCopyStopReason.isEmpty())
         writePlaylists();
     mDevice->FinalizeSync();
+    if (!mCopyStopReason.isEmpty()) {
+        fail(mCopyStopReason);
+        return true;
+    }
     ChangeState(StateFinished);
     log.text("Sync done");
     return true;
@@ -461,23 +477,30 @@ void MusicSync::Upload()
     Logger &log = Logger::instance();
     log.value("Tracks to copy", mTracks.totalTracksToCopy());
     for (int i = mTracks.count() - 1; i >= 0; --i) {
-        if (hasBeenCancelled())
+        if (hasBeenCancelled() || !mCopyStopReason.isEmpty())
             break;
         const Track &track = mTracks.at(i);
         if (!track.mOnLocalSyncPlaylist || track.mOnRemoteDevice)
             continue;
         const int copiedBefore = mCopiedCount;
-        if (GuardedRegion::run([this, i] { Upload(i); }))
+        if (GuardedRegion::run([this, i] { Upload(i); })) {
+            if (mPendingBytes >= CommitEveryBytes || mPendingUploads.size() >= CommitEveryTracks)
+                commitUploads();
             continue;
+        }
         log.value("Exception while copying track index", i);
         // A track abandoned half way must not pass for copied.
         if (mCopiedCount == copiedBefore)
             ++mCopiedCount;
-        if (!mTracks.at(i).mOnRemoteDevice) {
-            mNotCopied.append(mTracks.at(i));
+        if (!mPendingUploads.contains(i)) {
+            Track &abandoned = mTracks.at(i);
+            abandoned.mOnRemoteDevice = false;
+            mNotCopied.append(abandoned);
             mLastError.store(Device::CopyFailed);
         }
     }
+    // Also after a cancel: what was copied is kept and recorded.
+    commitUploads();
 }
 
 void MusicSync::Upload(int aPosition)
@@ -493,7 +516,7 @@ void MusicSync::Upload(int aPosition)
         ChangeState(StateCopying);
     if (track.mTrackName.isNull())
         log.text("NULL trackName");
-    UpdateProgress(mTracks.totalTracksToCopy(), mCopiedCount, track.mTrackName);
+    UpdateProgress(mTracks.totalTracksToCopy(), mHandedCount, track.mTrackName);
     log.value("Uploading track index", aPosition);
 
     if (track.needsConversion()) {
@@ -503,6 +526,7 @@ void MusicSync::Upload(int aPosition)
                 log.text("Has been cancelled");
                 return;
             }
+            ++mHandedCount;
             ++mCopiedCount;
             mNotCopied.append(track);
             mLastError.store(Device::CopyFailed);
@@ -515,25 +539,83 @@ void MusicSync::Upload(int aPosition)
         log.text("Has been cancelled");
         return;
     }
-    uploadAlbumArtForTrack(track, false);
 
     log.text("About to upload track");
     track.dump();
     const int result = mDevice->UploadTrack(track);
-    ++mCopiedCount;
+    ++mHandedCount;
+    if (result != Device::AlreadyOnDevice)
+        ++mCopiedCount;
     if (track.needsConversion())
         QFile::remove(Track::conversionOutputPath());
-    if (result == 0) {
-        const int recorded = mCache.addTrack(track);
-        if (recorded != 0)
-            log.value("Track not recorded in the cache", recorded);
-        log.text("Track copied");
+    if (result == 0 || result == Device::AlreadyOnDevice) {
+        // Only now does the track have its path on the phone, which the cover's hint names.
+        uploadAlbumArtForTrack(track, false);
+        mPendingUploads.append(aPosition);
+        mPendingBytes += track.mSizeOnDevice;
+        log.text(result == 0 ? "Track copied" : "Track already on the phone");
         return;
     }
     mNotCopied.append(track);
     log.text("Track not copied");
     log.value("err", result);
     mLastError.store(result);
+    if (result == Device::DeviceFull)
+        stopCopying(phoneFullReason());
+}
+
+void MusicSync::commitUploads()
+{
+    if (mPendingUploads.isEmpty())
+        return;
+    LogScope scope("MusicSync::commitUploads");
+    Logger &log = Logger::instance();
+    QStringList failed;
+    int result = Device::CopyFailed;
+    if (!GuardedRegion::run([&] { result = mDevice->CommitUploads(failed); })) {
+        log.text("Exception while committing uploads");
+        result = Device::CopyFailed;
+        for (const int position : std::as_const(mPendingUploads))
+            failed.append(mTracks.at(position).mDeviceId);
+    }
+    log.value("CommitUploads result", result);
+    const QSet<QString> failedIds(failed.cbegin(), failed.cend());
+    bool cacheFailed = false;
+    for (const int position : std::as_const(mPendingUploads)) {
+        Track &track = mTracks.at(position);
+        if (failedIds.contains(track.mDeviceId)) {
+            track.mOnRemoteDevice = false;
+            track.mDeviceId.clear();
+            track.mSizeOnDevice = 0;
+            mNotCopied.append(track);
+            mLastError.store(result != 0 ? result : Device::CopyFailed);
+            continue;
+        }
+        if (cacheFailed)
+            continue;
+        const int recorded = mCache.addTrack(track);
+        if (recorded != 0) {
+            cacheFailed = true;
+            // The file is on the phone; the next run finds it there and records it.
+            log.value("Track not recorded in the cache", recorded);
+            stopCopying(QStringLiteral("The track cache on this computer could not be written "
+                                       "(error %1), so copying stopped. Make room on this "
+                                       "computer's disk and synchronise again")
+                            .arg(recorded));
+        }
+    }
+    mPendingUploads.clear();
+    mPendingBytes = 0;
+    if (result == Device::DeviceFull)
+        stopCopying(phoneFullReason());
+}
+
+void MusicSync::stopCopying(const QString &aReason)
+{
+    if (!mCopyStopReason.isEmpty())
+        return;
+    Logger::instance().value("Copying stopped", aReason);
+    mCopyStopReason = aReason;
 }
 
 void MusicSync::uploadAlbumArtForTrack(const Track &aTrack, bool aForce)

@@ -85,7 +85,8 @@ public:
     int state() const { return mState.load(); }
     int percent() const { return mPercent.load(); }
     qint64 freeSpace() const { return mFreeSpace; }
-    // Tracks attempted so far, failures included (GetNonCopiedTracks lists those).
+    // Tracks copied or tried so far, failures included (GetNonCopiedTracks lists
+    // those); tracks found already complete on the phone are not counted.
     int copiedCount() const { return mCopiedCount; }
     // Why the run ended with state 3, or empty.
     QString failureReason() const;
@@ -127,6 +128,9 @@ private:
 
     void Upload();
     void Upload(int aPosition);
+    // Records the tracks whose uploads the device has made safe.
+    void commitUploads();
+    void stopCopying(const QString &aReason);
     void uploadAlbumArtForTrack(const Track &aTrack, bool aForce);
     void uploadAlbumArtForTrackInt(const Track &aTrack, bool aForce);
     bool updateAlbumArtForTracksAlreadyOnDevice();
@@ -156,6 +160,13 @@ private:
     QList<LocalPlaylist> mPhonePlaylists;
     QSet<QString> mAlbumsDone;
     int mCopiedCount = 0;
+    // Tracks handed to the device, found in place or not; drives the percentage.
+    int mHandedCount = 0;
+    // Positions of uploads made but not yet committed by the device, and their bytes.
+    QList<int> mPendingUploads;
+    qint64 mPendingBytes = 0;
+    // Why copying stopped before the end (phone full, cache not writable), or empty.
+    QString mCopyStopReason;
     bool mCacheOpen = false;
     std::atomic<bool> mFinished{false};
     std::atomic<bool> mStarted{false};
