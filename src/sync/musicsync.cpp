@@ -476,6 +476,14 @@ void MusicSync::Upload()
     LogScope scope("MusicSync::Upload");
     Logger &log = Logger::instance();
     log.value("Tracks to copy", mTracks.totalTracksToCopy());
+    mConversions = std::make_unique<Mp3ConversionQueue>(mConverter.program(),
+                                                        [this] { return mCancelled.load(); });
+    for (int i = mTracks.count() - 1; i >= 0; --i) {
+        const Track &track = mTracks.at(i);
+        if (track.mOnLocalSyncPlaylist && !track.mOnRemoteDevice && track.needsConversion())
+            mConversions->add(i, track.mPath, track.mConversionBitRate);
+    }
+    mConversions->start();
     for (int i = mTracks.count() - 1; i >= 0; --i) {
         if (hasBeenCancelled() || !mCopyStopReason.isEmpty())
             break;
@@ -499,6 +507,7 @@ void MusicSync::Upload()
             mLastError.store(Device::CopyFailed);
         }
     }
+    mConversions.reset();
     // Also after a cancel: what was copied is kept and recorded.
     commitUploads();
 }
@@ -521,7 +530,8 @@ void MusicSync::Upload(int aPosition)
 
     if (track.needsConversion()) {
         log.text("Coverting to MP3");
-        if (!mConverter.convert(track)) {
+        QString error;
+        if (!convertForUpload(aPosition, track, error)) {
             if (hasBeenCancelled()) {
                 log.text("Has been cancelled");
                 return;
@@ -531,7 +541,7 @@ void MusicSync::Upload(int aPosition)
             mNotCopied.append(track);
             mLastError.store(Device::CopyFailed);
             log.text("Track not copied");
-            log.value("Conversion failed", mConverter.lastError());
+            log.value("Conversion failed", error);
             return;
         }
     }
@@ -562,6 +572,25 @@ void MusicSync::Upload(int aPosition)
     mLastError.store(result);
     if (result == Device::DeviceFull)
         stopCopying(phoneFullReason());
+}
+
+bool MusicSync::convertForUpload(int aPosition, const Track &aTrack, QString &aError)
+{
+    if (!mConversions || !mConversions->contains(aPosition)) {
+        const bool converted = mConverter.convert(aTrack);
+        aError = mConverter.lastError();
+        return converted;
+    }
+    QString output;
+    if (!mConversions->take(aPosition, output, aError))
+        return false;
+    const QString uploaded = Track::conversionOutputPath();
+    QFile::remove(uploaded);
+    if (QFile::rename(output, uploaded))
+        return true;
+    QFile::remove(output);
+    aError = QStringLiteral("cannot move the converted file to ") + uploaded;
+    return false;
 }
 
 void MusicSync::commitUploads()

@@ -2,6 +2,7 @@
 
 #include "core/localplaylist.h"
 #include "core/tracklist.h"
+#include "sync/mp3conversionqueue.h"
 #include "sync/mp3converter.h"
 #include "sync/trackcache.h"
 
@@ -130,6 +131,7 @@ private:
     void Upload(int aPosition);
     // Records the tracks whose uploads the device has made safe.
     void commitUploads();
+    bool convertForUpload(int aPosition, const Track &aTrack, QString &aError);
     void stopCopying(const QString &aReason);
     void uploadAlbumArtForTrack(const Track &aTrack, bool aForce);
     void uploadAlbumArtForTrackInt(const Track &aTrack, bool aForce);
@@ -173,4 +175,6 @@ private:
     QString mFailureReason;
     std::unique_ptr<PowerInhibitor> mInhibitor;
     Mp3Converter mConverter;
+    // Converts the coming tracks while the current one is copied.
+    std::unique_ptr<Mp3ConversionQueue> mConversions;
 };
