@@ -401,13 +401,15 @@ void TestMobrelaySync::interruptedMidCopy()
     QProcess process;
     start(process, mHome->path(), {u"--library"_qs, mLibrary, u"sync"_qs, mPhone});
     QVERIFY(process.waitForStarted());
-    // Wait until a copy is under way: its temporary file is there.
+    // Wait until a copy is under way (its temporary file is there); to kill, until one
+    // track has been handed over uncommitted, which the cache must not name yet.
+    const int files = signal == SIGKILL ? 2 : 1;
     bool copying = false;
     for (int i = 0; i < 20000 && !copying && process.state() == QProcess::Running; ++i) {
         QThread::usleep(500);
-        copying = !QDir(onPhone(u"Music/Heavy/Large"_qs))
-                       .entryList({u".*"_qs}, QDir::Files | QDir::Hidden)
-                       .isEmpty();
+        const QStringList found =
+            QDir(onPhone(u"Music/Heavy/Large"_qs)).entryList(QDir::Files | QDir::Hidden);
+        copying = found.size() >= files && found.first().startsWith(QLatin1Char('.'));
     }
     QVERIFY2(copying, "the run ended before a copy could be interrupted");
     QVERIFY(::kill(pid_t(process.processId()), signal) == 0);
