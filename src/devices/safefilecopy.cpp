@@ -23,11 +23,16 @@ SafeFileCopy::Result failure()
                                               : SafeFileCopy::Result::Failed;
 }
 
-// Starts writing each block to the medium while the next is copied, so the
-// flush before the rename finds little left to do.
+constexpr qint64 EarlyWritebackBytes = 1 << 20;
+
+// Starts writing each large block to the medium while the next is copied, so
+// the flush before the rename finds little left to do. Small files are left to
+// the flush: written one by one they would make the file system allocate and
+// journal each of them on its own.
 void startWriteback(int aFd, qint64 aOffset, qint64 aLength)
 {
-    ::sync_file_range(aFd, aOffset, aLength, SYNC_FILE_RANGE_WRITE);
+    if (aLength >= EarlyWritebackBytes)
+        ::sync_file_range(aFd, aOffset, aLength, SYNC_FILE_RANGE_WRITE);
 }
 
 bool copyInKernel(int aFrom, int aTo, bool &aUnsupported)

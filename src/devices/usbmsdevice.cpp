@@ -201,15 +201,14 @@ int UsbMSDevice::UploadTrack(Track &aTrack)
     const QFileInfo existing(destination);
     QString temporary;
     bool inPlace = false;
-    if (mStagedSizes.value(destination, -1) == size) {
+    if (sourceExists && mStagedSizes.value(destination, -1) == size) {
         log.text("Destination file already being copied");
         inPlace = true;
     } else if (sourceExists && existing.isFile() && existing.size() == size) {
         log.text("Destination file already exists");
         inPlace = true;
     } else if (folderMade && sourceExists) {
-        // A file of another size is an unfinished or outdated copy: replaced once the new one is
-        // safe.
+        // A file of another size is an unfinished or outdated copy; the new one replaces it.
         log.text(existing.exists() ? "Replacing a file of the wrong size" : "Copying track");
         const SafeFileCopy::Result copied = SafeFileCopy::stage(source, destination, temporary);
         if (copied == SafeFileCopy::Result::NoSpace)
