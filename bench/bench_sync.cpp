@@ -3,9 +3,15 @@
 //   bench_sync noop [TRACKS...]   no-op re-sync of a complete phone: TRACKS tracks
 //                                 (default 20000 and 40000) in 200 playlists,
 //                                 all music chosen; wall time and peak memory
-//   bench_sync copy [MEGABYTES]   first sync of about MEGABYTES (default 1024) of
-//                                 tracks to a folder on the same disk, against
+//   bench_sync copy [MEGABYTES]   first sync of about MEGABYTES (default 1000) of
+//                                 5 MB tracks to a folder on the same disk, against
 //                                 cp -r of the same files in the same run
+//   bench_sync small [TRACKS]     the same with TRACKS (default 20000) tracks of 2 KB
+//   bench_sync convert [TRACKS]   first sync of TRACKS (default 20) AAC tracks with
+//                                 conversion to MP3, against converting them one
+//                                 after another
+#include "sync/mp3converter.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -29,6 +35,7 @@ namespace {
 
 constexpr int Playlists = 200;
 constexpr int Repeats = 3;
+constexpr int AacSeconds = 60;
 
 struct ChildRun
 {
@@ -73,9 +80,23 @@ void key(QXmlStreamWriter &aXml, const QString &aKey)
     aXml.writeTextElement(QStringLiteral("key"), aKey);
 }
 
-// Tracks of aBytes random bytes each with .mp3 names, and the library file
-// listing them: 10 tracks an album, 10 albums an artist, each track on one
-// of 200 playlists and every seventh on a second one.
+// An AAC track of aSeconds made by ffmpeg.
+bool writeAac(const QString &aPath, int aSeconds, int aIndex)
+{
+    const ChildRun run = runChild(
+        {QStringLiteral("ffmpeg"), QStringLiteral("-v"), QStringLiteral("error"),
+         QStringLiteral("-y"), QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
+         QStringLiteral("sine=frequency=%1:duration=%2").arg(200 + 20 * aIndex).arg(aSeconds),
+         QStringLiteral("-c:a"), QStringLiteral("aac"), QStringLiteral("-b:a"),
+         QStringLiteral("128k"), aPath},
+        QDir::homePath());
+    return run.mExitCode == 0;
+}
+
+// Tracks of aBytes random bytes each with .mp3 names (or, with aBytes 0,
+// AAC tracks of AacSeconds), and the library file listing them: 10 tracks an
+// album, 10 albums an artist, each track on one of 200 playlists and every
+// seventh on a second one.
 bool writeLibrary(const QString &aFolder, int aTracks, qint64 aBytes)
 {
     QRandomGenerator random(42);
@@ -86,13 +107,21 @@ bool writeLibrary(const QString &aFolder, int aTracks, qint64 aBytes)
             QStringLiteral("%1/media/Artist %2/Album %3").arg(aFolder).arg(i / 100).arg(i / 10);
         if (i % 10 == 0)
             QDir().mkpath(folder);
-        const QString path =
-            QStringLiteral("%1/%2 Track %3.mp3").arg(folder).arg(i % 10 + 1).arg(i);
+        const QString path = QStringLiteral("%1/%2 Track %3.%4")
+                                 .arg(folder)
+                                 .arg(i % 10 + 1)
+                                 .arg(i)
+                                 .arg(aBytes == 0 ? QStringLiteral("m4a") : QStringLiteral("mp3"));
+        paths.push_back(path);
+        if (aBytes == 0) {
+            if (!writeAac(path, AacSeconds, i))
+                return false;
+            continue;
+        }
         random.fillRange(reinterpret_cast<quint32 *>(data.data()), data.size() / 4);
         QFile file(path);
         if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size())
             return false;
-        paths.push_back(path);
     }
     QFile file(aFolder + QStringLiteral("/library.xml"));
     if (!file.open(QIODevice::WriteOnly))
@@ -160,12 +189,58 @@ QStringList syncCommand(const QString &aFolder)
             QStringLiteral("--yes")};
 }
 
-bool configure(const QString &aFolder)
+bool configure(const QString &aFolder, bool aConvert = false)
 {
     return runChild({program(), QStringLiteral("configure"), aFolder + QStringLiteral("/phone"),
-                     QStringLiteral("--album-art"), QStringLiteral("off")},
+                     QStringLiteral("--album-art"), QStringLiteral("off"),
+                     QStringLiteral("--convert-to-mp3"),
+                     aConvert ? QStringLiteral("on") : QStringLiteral("off")},
                     aFolder)
                .mExitCode == 0;
+}
+
+// First sync of AAC tracks with conversion on, against converting them one after another.
+int convert(const QString &aBase, int aTracks)
+{
+    const QString folder = aBase + QStringLiteral("/convert");
+    QDir().mkpath(folder);
+    if (!writeLibrary(folder, aTracks, 0) || !configure(folder, true)) {
+        std::printf("setup failed\n");
+        return 1;
+    }
+    std::printf("%d AAC tracks of %d s\n", aTracks, AacSeconds);
+    QStringList files;
+    for (int i = 0; i < aTracks; ++i)
+        files.append(QStringLiteral("%1/media/Artist %2/Album %3/%4 Track %5.m4a")
+                         .arg(folder)
+                         .arg(i / 100)
+                         .arg(i / 10)
+                         .arg(i % 10 + 1)
+                         .arg(i));
+    double bestOneByOne = 1e9, bestSync = 1e9;
+    for (int r = 0; r < Repeats; ++r) {
+        QElapsedTimer timer;
+        timer.start();
+        for (const QString &file : std::as_const(files)) {
+            Mp3Converter converter;
+            if (!converter.convert(file, folder + QStringLiteral("/one.mp3"), 0))
+                std::printf("  conversion failed: %s\n", qPrintable(converter.lastError()));
+        }
+        bestOneByOne = std::min(bestOneByOne, double(timer.nsecsElapsed()) / 1e9);
+
+        QDir(folder + QStringLiteral("/phone/Music")).removeRecursively();
+        QFile::remove(folder + QStringLiteral("/VARUZ/mcache0"));
+        QFile::remove(folder + QStringLiteral("/VARUZ/mcache0p"));
+        const ChildRun run = runChild(syncCommand(folder), folder);
+        if (run.mExitCode != 0)
+            std::printf("  sync exit %d\n", run.mExitCode);
+        bestSync = std::min(bestSync, run.mSeconds);
+    }
+    std::printf("  one after another: %.2f s\n", bestOneByOne);
+    std::printf("  mobrelay-sync:     %.2f s\n", bestSync);
+    std::printf("  ratio %.2f\n", bestSync / bestOneByOne);
+    QDir(folder).removeRecursively();
+    return 0;
 }
 
 double noop(const QString &aBase, int aTracks)
@@ -197,18 +272,17 @@ double noop(const QString &aBase, int aTracks)
     return times[times.size() / 2];
 }
 
-int copy(const QString &aBase, int aMegabytes)
+int copy(const QString &aBase, int aTracks, qint64 aTrackBytes)
 {
     const QString folder = aBase + QStringLiteral("/copy");
     QDir().mkpath(folder);
-    constexpr qint64 TrackBytes = 5 << 20;
-    const int tracks = int(qint64(aMegabytes) * (1 << 20) / TrackBytes);
-    if (!writeLibrary(folder, tracks, TrackBytes) || !configure(folder)) {
+    if (!writeLibrary(folder, aTracks, aTrackBytes) || !configure(folder)) {
         std::printf("setup failed\n");
         return 1;
     }
-    const double megabytes = double(tracks) * double(TrackBytes) / (1 << 20);
-    std::printf("%d tracks, %.0f MB, same file system\n", tracks, megabytes);
+    const double megabytes = double(aTracks) * double(aTrackBytes) / (1 << 20);
+    std::printf("%d tracks of %lld bytes, %.0f MB, same file system\n", aTracks,
+                static_cast<long long>(aTrackBytes), megabytes);
     double bestCp = 1e9, bestCpSync = 1e9, bestSync = 1e9;
     const QString phone = folder + QStringLiteral("/phone");
     for (int r = 0; r < Repeats; ++r) {
@@ -267,8 +341,15 @@ int main(int argc, char *argv[])
         return 1;
     }
     const QString mode = args.value(0, QStringLiteral("noop"));
-    if (mode == QLatin1String("copy"))
-        return copy(temporary.path(), args.value(1, QStringLiteral("1024")).toInt());
+    if (mode == QLatin1String("copy")) {
+        constexpr qint64 TrackBytes = 5 << 20;
+        const qint64 megabytes = args.value(1, QStringLiteral("1000")).toLongLong();
+        return copy(temporary.path(), int(megabytes * (1 << 20) / TrackBytes), TrackBytes);
+    }
+    if (mode == QLatin1String("convert"))
+        return convert(temporary.path(), args.value(1, QStringLiteral("20")).toInt());
+    if (mode == QLatin1String("small"))
+        return copy(temporary.path(), args.value(1, QStringLiteral("20000")).toInt(), 2048);
     QList<int> sizes;
     for (int i = 1; i < args.size(); ++i)
         sizes.append(args.at(i).toInt());

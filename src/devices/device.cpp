@@ -70,6 +70,12 @@ bool Device::IsConfigured()
     return settings.isConfigured(UniqueDeviceId());
 }
 
+int Device::CommitUploads(QStringList &aFailedIds)
+{
+    Q_UNUSED(aFailedIds);
+    return 0;
+}
+
 int Device::configuredOrder()
 {
     SyncSettings settings;

@@ -20,6 +20,10 @@ public:
     static constexpr int CopyFailed = -6005;
     static constexpr int DeleteFailed = -6006;
     static constexpr int MakeFolderFailed = -6008;
+    // The phone has no room left: later uploads would fail the same way.
+    static constexpr int DeviceFull = -6009;
+    // UploadTrack found the track's file already there, complete; counts as success.
+    static constexpr int AlreadyOnDevice = -6010;
 
     static inline const QString TempDeviceId = QStringLiteral("TEMP-DEVICE-ID");
     static inline const QString MusicFolder = QStringLiteral("Music");
@@ -44,7 +48,14 @@ public:
     virtual void PrepareForSync() = 0;
     virtual void FinalizeSync() = 0;
     virtual bool IsMounted() = 0;
+    // A transport may stage the upload: the track is marked as on the phone, but
+    // its file is only safe there once CommitUploads has returned.
     virtual int UploadTrack(Track &aTrack) = 0;
+    // Makes every staged upload durable under its final name, folder entry
+    // included. Returns 0, or the first failure with the device ids of the
+    // uploads that did not make it in aFailedIds (no partial file is left
+    // under their names). The default has nothing staged.
+    virtual int CommitUploads(QStringList &aFailedIds);
     // Removes the track's file; on success the track is no longer on the phone
     // and the caller updates its own records.
     virtual int DeleteTrack(Track &aTrack) = 0;

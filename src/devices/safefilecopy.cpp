@@ -2,9 +2,11 @@
 
 #include "core/logger.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
+#include <atomic>
 #include <cerrno>
 #include <fcntl.h>
 #include <memory>
@@ -13,11 +15,24 @@
 namespace {
 constexpr qint64 BlockSize = 8 << 20;
 
-// Starts writing each block to the medium while the next is copied, so the
-// flush before the rename finds little left to do.
+std::atomic<int> gSerial{0};
+
+SafeFileCopy::Result failure()
+{
+    return errno == ENOSPC || errno == EDQUOT ? SafeFileCopy::Result::NoSpace
+                                              : SafeFileCopy::Result::Failed;
+}
+
+constexpr qint64 EarlyWritebackBytes = 1 << 20;
+
+// Starts writing each large block to the medium while the next is copied, so
+// the flush before the rename finds little left to do. Small files are left to
+// the flush: written one by one they would make the file system allocate and
+// journal each of them on its own.
 void startWriteback(int aFd, qint64 aOffset, qint64 aLength)
 {
-    ::sync_file_range(aFd, aOffset, aLength, SYNC_FILE_RANGE_WRITE);
+    if (aLength >= EarlyWritebackBytes)
+        ::sync_file_range(aFd, aOffset, aLength, SYNC_FILE_RANGE_WRITE);
 }
 
 bool copyInKernel(int aFrom, int aTo, bool &aUnsupported)
@@ -30,7 +45,7 @@ bool copyInKernel(int aFrom, int aTo, bool &aUnsupported)
         if (n < 0) {
             // Some file systems and kernels refuse it before anything is copied.
             aUnsupported = done == 0 && (errno == EXDEV || errno == ENOSYS || errno == EINVAL ||
-                                         errno == EOPNOTSUPP);
+                                         errno == EOPNOTSUPP || errno == EBADF);
             return false;
         }
         if (n == 0)
@@ -63,17 +78,76 @@ bool copyBuffered(int aFrom, int aTo)
     }
 }
 
-bool copyData(QFile &aFrom, QFile &aTo)
+QString temporaryBeside(const QString &aDestination)
 {
-    bool unsupported = false;
-    if (copyInKernel(aFrom.handle(), aTo.handle(), unsupported))
-        return true;
-    if (!unsupported)
-        return false;
-    return ::lseek(aFrom.handle(), 0, SEEK_SET) == 0 && ::lseek(aTo.handle(), 0, SEEK_SET) == 0 &&
-           copyBuffered(aFrom.handle(), aTo.handle());
+    return QFileInfo(aDestination).path() + QLatin1Char('/') + SafeFileCopy::TemporaryPrefix +
+           QString::number(::getpid()) + QLatin1Char('-') + QString::number(++gSerial) +
+           SafeFileCopy::TemporarySuffix;
 }
 } // namespace
+
+SafeFileCopy::Result SafeFileCopy::copyData(const QString &aSource, QFile &aTarget)
+{
+    QFile source(aSource);
+    if (!source.open(QIODevice::ReadOnly)) {
+        Logger::instance().value("Cannot open copy source", aSource);
+        return Result::Failed;
+    }
+    bool unsupported = false;
+    if (copyInKernel(source.handle(), aTarget.handle(), unsupported))
+        return Result::Done;
+    if (!unsupported)
+        return failure();
+    if (::lseek(source.handle(), 0, SEEK_SET) == 0 && ::lseek(aTarget.handle(), 0, SEEK_SET) == 0 &&
+        copyBuffered(source.handle(), aTarget.handle()))
+        return Result::Done;
+    return failure();
+}
+
+SafeFileCopy::Result SafeFileCopy::stage(const QString &aSource, const QString &aDestination,
+                                         QString &aTemporary)
+{
+    Logger &log = Logger::instance();
+    aTemporary = temporaryBeside(aDestination);
+    QFile::remove(aTemporary);
+    QFile target(aTemporary);
+    if (!target.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+        log.value("Cannot create temporary copy", aTemporary);
+        const Result result = failure();
+        aTemporary.clear();
+        return result;
+    }
+    const Result result = copyData(aSource, target);
+    target.close();
+    if (result != Result::Done) {
+        log.value("Copy failed", aDestination);
+        QFile::remove(aTemporary);
+        aTemporary.clear();
+    }
+    return result;
+}
+
+bool SafeFileCopy::rename(const QString &aTemporary, const QString &aDestination)
+{
+    // QFile::rename refuses to replace; the system call replaces in one step.
+    if (::rename(QFile::encodeName(aTemporary).constData(),
+                 QFile::encodeName(aDestination).constData()) == 0)
+        return true;
+    Logger::instance().value("Cannot rename staged copy to", aDestination);
+    QFile::remove(aTemporary);
+    return false;
+}
+
+SafeFileCopy::Result SafeFileCopy::flushFileSystem(const QString &aPath)
+{
+    const int fd = ::open(QFile::encodeName(aPath).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return failure();
+    const int flushed = ::syncfs(fd);
+    const Result result = flushed == 0 ? Result::Done : failure();
+    ::close(fd);
+    return result;
+}
 
 bool SafeFileCopy::copy(const QString &aSource, const QString &aDestination, bool aReplace)
 {
@@ -82,28 +156,53 @@ bool SafeFileCopy::copy(const QString &aSource, const QString &aDestination, boo
         log.value("Copy destination already exists", aDestination);
         return false;
     }
-    QFile source(aSource);
-    if (!source.open(QIODevice::ReadOnly)) {
-        log.value("Cannot open copy source", aSource);
-        return false;
-    }
-    const QString temporary = QFileInfo(aDestination).path() + QLatin1Char('/') + TemporaryName;
+    const QString temporary = temporaryBeside(aDestination);
     QFile::remove(temporary);
     QFile target(temporary);
-    if (!target.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+    if (!target.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
         log.value("Cannot create temporary copy", temporary);
         return false;
     }
-    bool ok = copyData(source, target) && target.flush() && ::fdatasync(target.handle()) == 0;
+    bool ok = copyData(aSource, target) == Result::Done && ::fdatasync(target.handle()) == 0;
     target.close();
     ok = ok && target.error() == QFileDevice::NoError;
-    if (ok && aReplace && QFileInfo::exists(aDestination))
-        ok = QFile::remove(aDestination);
-    ok = ok && target.rename(aDestination);
+    ok = ok && (aReplace || !QFileInfo::exists(aDestination));
     if (!ok) {
         log.value("Copy failed", aDestination);
-        log.value("error", target.errorString());
         QFile::remove(temporary);
+        return false;
     }
-    return ok;
+    if (!rename(temporary, aDestination))
+        return false;
+    // The new name is only safe once the folder holding it is on the medium too.
+    const int folder =
+        ::open(QFile::encodeName(QFileInfo(aDestination).path()).constData(), O_RDONLY | O_CLOEXEC);
+    if (folder >= 0) {
+        ::fsync(folder);
+        ::close(folder);
+    }
+    return true;
+}
+
+bool SafeFileCopy::isTemporaryName(const QString &aFileName)
+{
+    return aFileName.startsWith(TemporaryPrefix) && aFileName.endsWith(TemporarySuffix) &&
+           aFileName.size() > TemporaryPrefix.size() + TemporarySuffix.size();
+}
+
+int SafeFileCopy::removeLeftovers(const QString &aFolder, const QSet<QString> &aKeep)
+{
+    const QDir folder(aFolder);
+    const QStringList names =
+        folder.entryList({TemporaryPrefix + QLatin1Char('*') + TemporarySuffix},
+                         QDir::Files | QDir::Hidden | QDir::System, QDir::Unsorted);
+    int removed = 0;
+    for (const QString &name : names) {
+        const QString path = folder.filePath(name);
+        if (isTemporaryName(name) && !aKeep.contains(path) && QFile::remove(path))
+            ++removed;
+    }
+    if (removed > 0)
+        Logger::instance().value("Unfinished copies removed", removed);
+    return removed;
 }

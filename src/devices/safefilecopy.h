@@ -1,17 +1,49 @@
 #pragma once
 
+#include <QSet>
 #include <QString>
 
+class QFile;
+
 // Copies a file so that the destination name only ever holds a complete copy:
-// the data goes to a temporary file in the destination's folder, is flushed to
-// the medium and only then renamed. A phone pulled mid-copy keeps no truncated
+// the data goes to a temporary file in the destination's folder, reaches the
+// medium and only then is renamed. A phone pulled mid-copy keeps no truncated
 // file under a name that a later run would take for a finished upload.
+//
+// copy() does all of it for one file. For many files, stage() each one, then
+// flushFileSystem(), rename() them all and flushFileSystem() again: two flushes
+// for the whole batch instead of one wait on the medium per file.
 class SafeFileCopy
 {
 public:
-    static inline const QString TemporaryName = QStringLiteral(".mobrelay-copy.part");
+    enum class Result
+    {
+        Done,
+        Failed,
+        NoSpace
+    };
+
+    // Temporary files are named prefix + process id + "-" + serial + suffix.
+    static inline const QString TemporaryPrefix = QStringLiteral(".mobrelay-");
+    static inline const QString TemporarySuffix = QStringLiteral(".part");
 
     // Without aReplace an existing destination makes the copy fail; with it the
     // old file is replaced only once the new copy is complete.
     static bool copy(const QString &aSource, const QString &aDestination, bool aReplace = false);
+
+    // Writes aSource to a new temporary file beside aDestination (its path in
+    // aTemporary) and starts writing it to the medium without waiting.
+    static Result stage(const QString &aSource, const QString &aDestination, QString &aTemporary);
+    // Gives a staged file its final name, replacing a file of that name.
+    static bool rename(const QString &aTemporary, const QString &aDestination);
+    // Waits until everything written to the file system holding aPath is on the medium.
+    static Result flushFileSystem(const QString &aPath);
+
+    // Copies the data of aSource into an open, empty file.
+    static Result copyData(const QString &aSource, QFile &aTarget);
+
+    static bool isTemporaryName(const QString &aFileName);
+    // Removes the temporary files of copies that never finished, except aKeep;
+    // returns how many were removed.
+    static int removeLeftovers(const QString &aFolder, const QSet<QString> &aKeep = {});
 };

@@ -100,6 +100,7 @@ void UsbMSDevice::PrepareForSync()
 {
     LogScope scope("UsbMSDevice::PrepareForSync");
     mPlaylistsWritten.clear();
+    mFoldersCleared.clear();
     if (mMetadataFile)
         return;
     QString path;
@@ -184,33 +185,110 @@ int UsbMSDevice::UploadTrack(Track &aTrack)
     if (!folderMade) {
         result = MakeFolderFailed;
         log.text("Error making remote path");
+    } else {
+        removeLeftovers(folder);
     }
     const bool sourceExists = QFileInfo(aTrack.mPath).isFile();
     if (!sourceExists)
         log.text("Source file doesn't exist");
 
+    const QString source = aTrack.uploadSourcePath();
+    const qint64 size = QFileInfo(source).size();
     const QString destination = folder + QLatin1Char('/') + fileName;
-    bool uploaded = false;
-    if (QFileInfo(destination).isFile()) {
+    const QFileInfo existing(destination);
+    QString temporary;
+    bool inPlace = false;
+    if (sourceExists && mStagedSizes.value(destination, -1) == size) {
+        log.text("Destination file already being copied");
+        inPlace = true;
+    } else if (sourceExists && existing.isFile() && existing.size() == size) {
         log.text("Destination file already exists");
-        uploaded = true;
+        inPlace = true;
     } else if (folderMade && sourceExists) {
-        log.text("Copying track");
-        uploaded = SafeFileCopy::copy(aTrack.uploadSourcePath(), destination);
-        if (!uploaded)
+        // A file of another size is an unfinished or outdated copy; the new one replaces it.
+        log.text(existing.exists() ? "Replacing a file of the wrong size" : "Copying track");
+        const SafeFileCopy::Result copied = SafeFileCopy::stage(source, destination, temporary);
+        if (copied == SafeFileCopy::Result::NoSpace)
+            result = DeviceFull;
+        else if (copied != SafeFileCopy::Result::Done)
             result = CopyFailed;
     } else if (folderMade) {
         // Nothing was copied: reporting success would count the track as done.
         result = CopyFailed;
     }
-    if (uploaded) {
+    if (inPlace || !temporary.isEmpty()) {
         aTrack.mDeviceId = deviceId;
         aTrack.mOnRemoteDevice = true;
-        aTrack.mSizeOnDevice = QFileInfo(destination).size();
+        aTrack.mSizeOnDevice = size;
+    }
+    if (inPlace) {
+        result = AlreadyOnDevice;
         recordMetadata(aTrack);
+    } else if (!temporary.isEmpty()) {
+        mStaged.append({temporary, destination, aTrack});
+        mStagedTemporaries.insert(temporary);
+        mStagedSizes.insert(destination, size);
     }
     log.value("UploadTrack result", result);
     return scope.ret(result);
+}
+
+int UsbMSDevice::CommitUploads(QStringList &aFailedIds)
+{
+    LogScope scope("UsbMSDevice::CommitUploads");
+    Logger &log = Logger::instance();
+    if (mStaged.isEmpty())
+        return scope.ret(0);
+    log.value("Staged uploads", int(mStaged.size()));
+    SafeFileCopy::Result flushed = SafeFileCopy::flushFileSystem(mRootPath);
+    if (flushed != SafeFileCopy::Result::Done) {
+        log.text("Staged data could not be written to the phone");
+        dropStaged(aFailedIds);
+        return scope.ret(flushed == SafeFileCopy::Result::NoSpace ? DeviceFull : CopyFailed);
+    }
+    int result = 0;
+    QList<Track> renamed;
+    for (const StagedUpload &staged : std::as_const(mStaged)) {
+        if (SafeFileCopy::rename(staged.mTemporary, staged.mDestination)) {
+            renamed.append(staged.mTrack);
+        } else {
+            aFailedIds.append(staged.mTrack.mDeviceId);
+            result = CopyFailed;
+        }
+    }
+    mStaged.clear();
+    mStagedTemporaries.clear();
+    mStagedSizes.clear();
+    // The new names must be on the medium before anyone records them.
+    flushed = SafeFileCopy::flushFileSystem(mRootPath);
+    if (flushed != SafeFileCopy::Result::Done) {
+        log.text("New names could not be written to the phone");
+        for (const Track &track : std::as_const(renamed))
+            aFailedIds.append(track.mDeviceId);
+        return scope.ret(flushed == SafeFileCopy::Result::NoSpace ? DeviceFull : CopyFailed);
+    }
+    for (const Track &track : std::as_const(renamed))
+        recordMetadata(track);
+    return scope.ret(result);
+}
+
+void UsbMSDevice::dropStaged(QStringList &aFailedIds)
+{
+    for (const StagedUpload &staged : std::as_const(mStaged)) {
+        QFile::remove(staged.mTemporary);
+        aFailedIds.append(staged.mTrack.mDeviceId);
+    }
+    mStaged.clear();
+    mStagedTemporaries.clear();
+    mStagedSizes.clear();
+}
+
+void UsbMSDevice::removeLeftovers(const QString &aFolder)
+{
+    if (mFoldersCleared.contains(aFolder))
+        return;
+    mFoldersCleared.insert(aFolder);
+    SafeFileCopy::removeLeftovers(aFolder, mStagedTemporaries);
 }
 
 bool UsbMSDevice::insideDrive(const QString &aPath) const
@@ -361,6 +439,7 @@ void UsbMSDevice::uploadAlbumArt(const Track &aTrack, const QString &aImagePath)
     QString idPrefix;
     const QString folder = trackFolder(aTrack, idPrefix);
     QDir().mkpath(folder);
+    removeLeftovers(folder);
     const QString target = folder + QLatin1Char('/') + AlbumArtFile;
     const bool placed = QFileInfo::exists(target) || SafeFileCopy::copy(aImagePath, target);
     Logger::instance().value("Album art placed", placed ? "true" : "false");
@@ -399,6 +478,7 @@ int UsbMSDevice::CopyFileToDevice(const QString &aLocalPath, const QString &aDev
         return scope.ret(CopyFailed);
     }
     QDir().mkpath(QFileInfo(destination).path());
+    removeLeftovers(QFileInfo(destination).path());
     // The old file goes only once its replacement is complete.
     if ((aOverwrite || !QFileInfo::exists(destination)) &&
         !SafeFileCopy::copy(aLocalPath, destination, aOverwrite)) {

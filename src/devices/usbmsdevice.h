@@ -1,7 +1,10 @@
 #pragma once
 
+#include "core/track.h"
 #include "devices/device.h"
 
+#include <QHash>
+#include <QList>
 #include <QMutex>
 #include <QSet>
 #include <QString>
@@ -37,6 +40,7 @@ public:
     void FinalizeSync() override;
     bool IsMounted() override;
     int UploadTrack(Track &aTrack) override;
+    int CommitUploads(QStringList &aFailedIds) override;
     int DeleteTrack(Track &aTrack) override;
     QString UniqueDeviceId() override { return mUniqueDeviceId; }
     QString FriendlyName() override { return mFriendlyName; }
@@ -63,11 +67,25 @@ private:
     void recordMetadata(const Track &aTrack);
     bool isOwnCover(const QString &aPath) const;
     void removeEmptiedFolders(const QString &aFolder);
+    // Clears what interrupted copies left in a folder, once a run.
+    void removeLeftovers(const QString &aFolder);
+    void dropStaged(QStringList &aFailedIds);
+
+    struct StagedUpload
+    {
+        QString mTemporary;
+        QString mDestination;
+        Track mTrack;
+    };
 
     QString mFriendlyName;
     QString mUniqueDeviceId = TempDeviceId;
     QString mRootPath;
     QSet<QString> mPlaylistsWritten;
+    QSet<QString> mFoldersCleared;
+    QList<StagedUpload> mStaged;
+    QSet<QString> mStagedTemporaries;
+    QHash<QString, qint64> mStagedSizes;
     bool mIdRead = false;
     QMutex mLock;
     std::unique_ptr<QFile> mMetadataFile;

@@ -21,6 +21,17 @@ bool isFinalState(int aState)
     return aState >= MusicSync::StateFinished && aState <= MusicSync::StateCancelled;
 }
 
+// Uploads are made safe in batches: one wait on the phone's medium per batch
+// rather than per track. A run killed mid-batch copies that batch again.
+constexpr qint64 CommitEveryBytes = qint64(256) << 20;
+constexpr int CommitEveryTracks = 2000;
+
+QString phoneFullReason()
+{
+    return QStringLiteral("The phone is full: copying stopped. Free some space on the phone, or "
+                          "choose fewer playlists, and synchronise again");
+}
+
 } // namespace
 
 MusicSync::MusicSync(LocalMusicLibrary *aLibrary, Device *aDevice, QObject *aParent)
@@ -323,8 +334,14 @@ bool MusicSync::runSteps(SyncSettings &aSettings)
     // A cancelled run reports only its cancellation.
     if (hasBeenCancelled())
         return true;
-    writePlaylists();
+    // Playlists are not rewritten on a phone that has just run out of room.
+    if (mCopyStopReason.isEmpty())
+        writePlaylists();
     finalizeDevice();
+    if (!mCopyStopReason.isEmpty()) {
+        fail(mCopyStopReason);
+        return false;
+    }
     mPercent.store(100);
     ChangeState(StateFinished);
     log.text("Sync done");
@@ -520,24 +537,40 @@ void MusicSync::Upload()
     LogScope scope("MusicSync::Upload");
     Logger &log = Logger::instance();
     log.value("Tracks to copy", mTracks.totalTracksToCopy());
+    mConversions = std::make_unique<Mp3ConversionQueue>(mConverter.program(),
+                                                        [this] { return mCancelled.load(); });
     for (int i = mTracks.count() - 1; i >= 0; --i) {
-        if (hasBeenCancelled())
+        const Track &track = mTracks.at(i);
+        if (track.mOnLocalSyncPlaylist && !track.mOnRemoteDevice && track.needsConversion())
+            mConversions->add(i, track.mPath, track.mConversionBitRate);
+    }
+    mConversions->start();
+    for (int i = mTracks.count() - 1; i >= 0; --i) {
+        if (hasBeenCancelled() || !mCopyStopReason.isEmpty())
             break;
         const Track &track = mTracks.at(i);
         if (!track.mOnLocalSyncPlaylist || track.mOnRemoteDevice)
             continue;
         const int copiedBefore = mCopiedCount;
-        if (GuardedRegion::run([this, i] { Upload(i); }))
+        if (GuardedRegion::run([this, i] { Upload(i); })) {
+            if (mPendingBytes >= CommitEveryBytes || mPendingUploads.size() >= CommitEveryTracks)
+                commitUploads();
             continue;
+        }
         log.value("Exception while copying track index", i);
         // A track abandoned half way must not pass for copied.
         if (mCopiedCount == copiedBefore)
             ++mCopiedCount;
-        if (!mTracks.at(i).mOnRemoteDevice) {
-            mNotCopied.append(mTracks.at(i));
+        if (!mPendingUploads.contains(i)) {
+            Track &abandoned = mTracks.at(i);
+            abandoned.mOnRemoteDevice = false;
+            mNotCopied.append(abandoned);
             mLastError.store(Device::CopyFailed);
         }
     }
+    mConversions.reset();
+    // Also after a cancel: what was copied is kept and recorded.
+    commitUploads();
 }
 
 void MusicSync::Upload(int aPosition)
@@ -553,21 +586,23 @@ void MusicSync::Upload(int aPosition)
         ChangeState(StateCopying);
     if (track.mTrackName.isNull())
         log.text("NULL trackName");
-    UpdateProgress(mTracks.totalTracksToCopy(), mCopiedCount, track.mTrackName);
+    UpdateProgress(mTracks.totalTracksToCopy(), mHandedCount, track.mTrackName);
     log.value("Uploading track index", aPosition);
 
     if (track.needsConversion()) {
         log.text("Coverting to MP3");
-        if (!mConverter.convert(track)) {
+        QString error;
+        if (!convertForUpload(aPosition, track, error)) {
             if (hasBeenCancelled()) {
                 log.text("Has been cancelled");
                 return;
             }
+            ++mHandedCount;
             ++mCopiedCount;
             mNotCopied.append(track);
             mLastError.store(Device::CopyFailed);
             log.text("Track not copied");
-            log.value("Conversion failed", mConverter.lastError());
+            log.value("Conversion failed", error);
             return;
         }
     }
@@ -575,25 +610,102 @@ void MusicSync::Upload(int aPosition)
         log.text("Has been cancelled");
         return;
     }
-    uploadAlbumArtForTrack(track, false);
 
     log.text("About to upload track");
     track.dump();
     const int result = mDevice->UploadTrack(track);
-    ++mCopiedCount;
+    ++mHandedCount;
+    if (result != Device::AlreadyOnDevice)
+        ++mCopiedCount;
     if (track.needsConversion())
         QFile::remove(Track::conversionOutputPath());
-    if (result == 0) {
-        const int recorded = mCache.addTrack(track);
-        if (recorded != 0)
-            log.value("Track not recorded in the cache", recorded);
-        log.text("Track copied");
+    if (result == 0 || result == Device::AlreadyOnDevice) {
+        // Only now does the track have its path on the phone, which the cover's hint names.
+        uploadAlbumArtForTrack(track, false);
+        mPendingUploads.append(aPosition);
+        mPendingBytes += track.mSizeOnDevice;
+        log.text(result == 0 ? "Track copied" : "Track already on the phone");
         return;
     }
     mNotCopied.append(track);
     log.text("Track not copied");
     log.value("err", result);
     mLastError.store(result);
+    if (result == Device::DeviceFull)
+        stopCopying(phoneFullReason());
+}
+
+bool MusicSync::convertForUpload(int aPosition, const Track &aTrack, QString &aError)
+{
+    if (!mConversions || !mConversions->contains(aPosition)) {
+        const bool converted = mConverter.convert(aTrack);
+        aError = mConverter.lastError();
+        return converted;
+    }
+    QString output;
+    if (!mConversions->take(aPosition, output, aError))
+        return false;
+    const QString uploaded = Track::conversionOutputPath();
+    QFile::remove(uploaded);
+    if (QFile::rename(output, uploaded))
+        return true;
+    QFile::remove(output);
+    aError = QStringLiteral("cannot move the converted file to ") + uploaded;
+    return false;
+}
+
+void MusicSync::commitUploads()
+{
+    if (mPendingUploads.isEmpty())
+        return;
+    LogScope scope("MusicSync::commitUploads");
+    Logger &log = Logger::instance();
+    QStringList failed;
+    int result = Device::CopyFailed;
+    if (!GuardedRegion::run([&] { result = mDevice->CommitUploads(failed); })) {
+        log.text("Exception while committing uploads");
+        result = Device::CopyFailed;
+        for (const int position : std::as_const(mPendingUploads))
+            failed.append(mTracks.at(position).mDeviceId);
+    }
+    log.value("CommitUploads result", result);
+    const QSet<QString> failedIds(failed.cbegin(), failed.cend());
+    bool cacheFailed = false;
+    for (const int position : std::as_const(mPendingUploads)) {
+        Track &track = mTracks.at(position);
+        if (failedIds.contains(track.mDeviceId)) {
+            track.mOnRemoteDevice = false;
+            track.mDeviceId.clear();
+            track.mSizeOnDevice = 0;
+            mNotCopied.append(track);
+            mLastError.store(result != 0 ? result : Device::CopyFailed);
+            continue;
+        }
+        if (cacheFailed)
+            continue;
+        const int recorded = mCache.addTrack(track);
+        if (recorded != 0) {
+            cacheFailed = true;
+            // The file is on the phone; the next run finds it there and records it.
+            log.value("Track not recorded in the cache", recorded);
+            stopCopying(QStringLiteral("The track cache on this computer could not be written "
+                                       "(error %1), so copying stopped. Make room on this "
+                                       "computer's disk and synchronise again")
+                            .arg(recorded));
+        }
+    }
+    mPendingUploads.clear();
+    mPendingBytes = 0;
+    if (result == Device::DeviceFull)
+        stopCopying(phoneFullReason());
+}
+
+void MusicSync::stopCopying(const QString &aReason)
+{
+    if (!mCopyStopReason.isEmpty())
+        return;
+    Logger::instance().value("Copying stopped", aReason);
+    mCopyStopReason = aReason;
 }
 
 void MusicSync::uploadAlbumArtForTrack(const Track &aTrack, bool aForce)

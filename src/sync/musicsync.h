@@ -2,6 +2,7 @@
 
 #include "core/localplaylist.h"
 #include "core/tracklist.h"
+#include "sync/mp3conversionqueue.h"
 #include "sync/mp3converter.h"
 #include "sync/trackcache.h"
 
@@ -85,7 +86,8 @@ public:
     int state() const { return mState.load(); }
     int percent() const { return mPercent.load(); }
     qint64 freeSpace() const { return mFreeSpace; }
-    // Tracks attempted so far, failures included (GetNonCopiedTracks lists those).
+    // Tracks copied or tried so far, failures included (GetNonCopiedTracks lists
+    // those); tracks found already complete on the phone are not counted.
     int copiedCount() const { return mCopiedCount; }
     // Why the run ended with state 3, or empty.
     QString failureReason() const;
@@ -133,6 +135,10 @@ private:
 
     void Upload();
     void Upload(int aPosition);
+    // Records the tracks whose uploads the device has made safe.
+    void commitUploads();
+    bool convertForUpload(int aPosition, const Track &aTrack, QString &aError);
+    void stopCopying(const QString &aReason);
     void uploadAlbumArtForTrack(const Track &aTrack, bool aForce);
     void uploadAlbumArtForTrackInt(const Track &aTrack, bool aForce);
     bool updateAlbumArtForTracksAlreadyOnDevice();
@@ -162,6 +168,13 @@ private:
     QList<LocalPlaylist> mPhonePlaylists;
     QSet<QString> mAlbumsDone;
     int mCopiedCount = 0;
+    // Tracks handed to the device, found in place or not; drives the percentage.
+    int mHandedCount = 0;
+    // Positions of uploads made but not yet committed by the device, and their bytes.
+    QList<int> mPendingUploads;
+    qint64 mPendingBytes = 0;
+    // Why copying stopped before the end (phone full, cache not writable), or empty.
+    QString mCopyStopReason;
     bool mCacheOpen = false;
     bool mDevicePrepared = false;
     std::atomic<bool> mFinished{false};
@@ -170,4 +183,6 @@ private:
     QStringList mPhoneDataFailures;
     std::unique_ptr<PowerInhibitor> mInhibitor;
     Mp3Converter mConverter;
+    // Converts the coming tracks while the current one is copied.
+    std::unique_ptr<Mp3ConversionQueue> mConversions;
 };

@@ -121,6 +121,10 @@ void TestUsbMSDevice::upload()
         QVERIFY(writeFile(Track::conversionOutputPath(), expected));
     }
     QCOMPARE(mDevice->UploadTrack(track), 0);
+    QVERIFY(!QFile::exists(mRoot + deviceId)); // staged until committed
+    QStringList failed;
+    QCOMPARE(mDevice->CommitUploads(failed), 0);
+    QVERIFY(failed.isEmpty());
     QCOMPARE(track.mDeviceId, deviceId);
     QVERIFY(track.mOnRemoteDevice);
     QCOMPARE(track.mSizeOnDevice, qint64(expected.size()));
@@ -135,7 +139,8 @@ void TestUsbMSDevice::uploadFaults_data()
     QTest::addColumn<bool>("convert");
     QTest::addColumn<int>("result");
 
-    QTest::newRow("already on the phone") << true << QByteArray("old") << false << 0;
+    QTest::newRow("complete copy on the phone") << true << QByteArray("LOCAL") << false << -6010;
+    QTest::newRow("copy of another size on the phone") << true << QByteArray("old") << false << 0;
     QTest::newRow("source missing") << false << QByteArray() << false << -6005;
     QTest::newRow("converted file missing") << true << QByteArray() << true << -6005;
     QTest::newRow("folder cannot be made") << true << QByteArray("/A") << false << -6008;
@@ -156,12 +161,17 @@ void TestUsbMSDevice::uploadFaults()
         QVERIFY(onPhone.isNull() || writeFile(destination, onPhone));
 
     mDevice->PrepareForSync();
-    QTEST(mDevice->UploadTrack(track), "result");
+    QFETCH(int, result);
+    QCOMPARE(mDevice->UploadTrack(track), result);
+    QStringList failed;
+    QCOMPARE(mDevice->CommitUploads(failed), 0);
     mDevice->FinalizeSync();
-    const bool marked = !onPhone.isNull() && !onPhone.startsWith('/');
+    const bool marked = result == 0 || result == Device::AlreadyOnDevice;
     QCOMPARE(track.mOnRemoteDevice, marked);
-    QCOMPARE(track.mSizeOnDevice, qint64(marked ? onPhone.size() : 0));
+    QCOMPARE(track.mSizeOnDevice, qint64(marked ? 5 : 0));
     QCOMPARE(readAll(drive(u"VARUZ/metadata0.xml"_qs)).contains("<track "), marked);
+    if (marked)
+        QCOMPARE(readAll(destination), result == 0 ? QByteArray("local") : onPhone);
     if (onPhone.isNull())
         QVERIFY(!QFile::exists(destination));
 }
@@ -174,12 +184,29 @@ void TestUsbMSDevice::safeCopy()
         content[i] = char(i * 31 % 251);
     QVERIFY(writeFile(source, content));
     const QString folder = drive(u"copy/"_qs);
-    // Left over from a copy that was cut off.
-    QVERIFY(writeFile(folder + SafeFileCopy::TemporaryName, "partial"));
+    QVERIFY(QDir().mkpath(folder));
     QVERIFY(SafeFileCopy::copy(source, folder + u"big.bin"_qs));
     QVERIFY(!SafeFileCopy::copy(source, folder + u"no/such/folder"_qs));
     QCOMPARE(readAll(folder + u"big.bin"_qs), content);
     QCOMPARE(filesBelow(folder), QStringList{u"big.bin"_qs});
+    QFile full(u"/dev/full"_qs);
+    QVERIFY(full.open(QIODevice::WriteOnly));
+    QCOMPARE(SafeFileCopy::copyData(source, full), SafeFileCopy::Result::NoSpace);
+
+    // Copies cut off in an earlier run go from the folders a run uses; other files stay.
+    const QString album = drive(u"Music/A/B/"_qs);
+    for (const QString &name :
+         {u".mobrelay-copy.part"_qs, u".mobrelay-99-7.part"_qs, u".nomedia"_qs})
+        QVERIFY(writeFile(album + name, "partial"));
+    Track track = localTrack(u"A"_qs, u"B"_qs, u"s.mp3"_qs);
+    mDevice->PrepareForSync();
+    QCOMPARE(mDevice->UploadTrack(track), 0);
+    const QStringList staged = filesBelow(album);
+    QCOMPARE(staged.size(), 2);
+    QVERIFY(SafeFileCopy::isTemporaryName(staged.first()));
+    QStringList failed;
+    QCOMPARE(mDevice->CommitUploads(failed), 0);
+    QCOMPARE(filesBelow(album), QStringList({u".nomedia"_qs, u"s.mp3"_qs}));
 }
 
 void TestUsbMSDevice::metadataRuns()
@@ -188,6 +215,8 @@ void TestUsbMSDevice::metadataRuns()
     first.mTrackName = u"Cafe\u0301 <&> \"x\""_qs;
     mDevice->PrepareForSync();
     QCOMPARE(mDevice->UploadTrack(first), 0);
+    QStringList failed;
+    QCOMPARE(mDevice->CommitUploads(failed), 0);
     mDevice->FinalizeSync();
     QCOMPARE(
         readAll(drive(u"VARUZ/metadata0.xml"_qs)),

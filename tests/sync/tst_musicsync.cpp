@@ -15,8 +15,10 @@
 #include <QTest>
 #include <QXmlStreamReader>
 
+#include <csignal>
 #include <memory>
 #include <stdexcept>
+#include <sys/resource.h>
 
 namespace {
 
@@ -30,7 +32,21 @@ public:
     {
         if (aTrack.mTrackName == mThrowOnUpload)
             throw std::runtime_error("upload");
+        if (aTrack.mTrackName == mFullAtUpload)
+            return Device::DeviceFull;
         return UsbMSDevice::UploadTrack(aTrack);
+    }
+    int CommitUploads(QStringList &aFailedIds) override
+    {
+        const int result = UsbMSDevice::CommitUploads(aFailedIds);
+        // From here no file of this process can be written to: the cache write fails.
+        if (mStopFileWrites) {
+            rlimit limit = {};
+            getrlimit(RLIMIT_FSIZE, &limit);
+            limit.rlim_cur = 0;
+            setrlimit(RLIMIT_FSIZE, &limit);
+        }
+        return result;
     }
     void createPlaylist(const LocalPlaylist &aPlaylist, const TrackList &aTracks,
                         bool aForce) override
@@ -40,7 +56,9 @@ public:
         UsbMSDevice::createPlaylist(aPlaylist, aTracks, aForce);
     }
     QString mThrowOnUpload;
+    QString mFullAtUpload;
     bool mThrowOnPlaylist = false;
+    bool mStopFileWrites = false;
 };
 
 QByteArray readAll(const QString &aPath)
@@ -73,6 +91,8 @@ struct RunRecord
     int mFinalState = -1; // -2 when the end was signalled twice
     QList<int> mStates;
     int mPercent = -1; // with the last state
+    int mCopied = -1;  // copiedCount at the end
+    QString mReason;
     QStringList mCopiedNames;
     int mDeleteQuestions = 0;
     QList<qint64> mSpaceQuestions;
@@ -233,6 +253,8 @@ RunRecord TestMusicSync::run(bool aForceFull, bool aGoOnWhenShort)
     record.mGoOnWhenShort = aGoOnWhenShort;
     auto sync = makeSync(record);
     const int state = sync->runGuarded(aForceFull);
+    record.mCopied = sync->copiedCount();
+    record.mReason = sync->failureReason();
     if (state != record.mFinalState || mInhibitor->isHeld() || mInhibitor->acquireCount() != 1)
         record.mFinalState = -1;
     return record;
@@ -325,6 +347,7 @@ void TestMusicSync::runsKeepThePhoneInStep()
     const RunRecord forced = run(true);
     QCOMPARE(forced.mFinalState, MusicSync::StateFinished);
     QCOMPARE(forced.mCopiedNames.size(), 5);
+    QCOMPARE(forced.mCopied, 0); // all five were found complete on the phone
     QCOMPARE(phoneMusicFiles(), wanted);
     QVERIFY(run().mCopiedNames.isEmpty());
 }
@@ -353,17 +376,28 @@ void TestMusicSync::earlyEnds_data()
 {
     QTest::addColumn<QString>("situation");
     QTest::addColumn<int>("state");
-    QTest::newRow("no settings file") << QStringLiteral("settings") << 5;
-    QTest::newRow("phone not configured") << QStringLiteral("phone") << 4;
-    QTest::newRow("cache cannot be opened") << QStringLiteral("cache") << 3;
-    QTest::newRow("fault outside a track") << QStringLiteral("fault") << 3;
+    QTest::addColumn<int>("onPhone");
+    QTest::addColumn<QString>("reason");
+    QTest::addColumn<int>("nextHanded"); // by the next run, without the fault
+    QTest::addColumn<int>("nextCopied");
+    QTest::newRow("no settings file") << u"settings"_qs << 5 << 0 << QString() << 0 << 0;
+    QTest::newRow("phone not configured") << u"phone"_qs << 4 << 0 << QString() << 0 << 0;
+    QTest::newRow("cache cannot be opened") << u"cache"_qs << 3 << 0 << u"cache"_qs << 0 << 0;
+    QTest::newRow("fault outside a track") << u"fault"_qs << 3 << 4 << u"unexpected"_qs << 0 << 0;
+    // Copied backwards: A song 3 is on the phone and recorded, the rest is not tried.
+    QTest::newRow("phone full") << u"full"_qs << 3 << 1 << u"phone is full"_qs << 3 << 3;
+    // All four are on the phone but none recorded: the next run finds them in place.
+    QTest::newRow("cache not writable") << u"stop writes"_qs << 3 << 4 << u"cache"_qs << 4 << 0;
 }
 
-// Every run ends in one final state, with the machine allowed to sleep again.
+// Every run ends in one final state, with the machine allowed to sleep again,
+// and a cache that names no track the phone does not have.
 void TestMusicSync::earlyEnds()
 {
     QFETCH(QString, situation);
     QFETCH(int, state);
+    QFETCH(int, onPhone);
+    QFETCH(QString, reason);
     if (situation == u"phone")
         QCOMPARE(SyncSettings().save(), 0);
     else if (situation != u"settings")
@@ -371,23 +405,34 @@ void TestMusicSync::earlyEnds()
     if (situation == u"cache")
         QVERIFY(QDir().mkpath(cachePath()));
     mDevice->mThrowOnPlaylist = situation == u"fault";
+    mDevice->mFullAtUpload = situation == u"full" ? u"A song 2"_qs : QString();
+    mDevice->mStopFileWrites = situation == u"stop writes";
+    std::signal(SIGXFSZ, SIG_IGN);
 
     const RunRecord record = run();
+    rlimit limit = {};
+    getrlimit(RLIMIT_FSIZE, &limit);
+    limit.rlim_cur = limit.rlim_max;
+    setrlimit(RLIMIT_FSIZE, &limit);
     QCOMPARE(record.mFinalState, state);
-    QCOMPARE(phoneMusicFiles().size(), situation == u"fault" ? 4 : 0);
+    QVERIFY2(record.mReason.contains(reason, Qt::CaseInsensitive), qPrintable(record.mReason));
+    QCOMPARE(phoneMusicFiles().size(), onPhone);
     // A run that reached the phone leaves its metadata file complete; the others leave none.
+    // (With writes stopped for the whole process, no file can be completed.)
     const QStringList metadata = QDir(mPhoneRoot + u"/VARUZ"_qs).entryList({u"metadata*"_qs});
     QCOMPARE(metadata.size(), state == MusicSync::StateFailed ? 1 : 0);
-    for (const QString &name : metadata) {
+    for (const QString &name : situation == u"stop writes" ? QStringList() : metadata) {
         QXmlStreamReader xml(readAll(mPhoneRoot + u"/VARUZ/"_qs + name));
         while (!xml.atEnd())
             xml.readNext();
         QVERIFY2(!xml.hasError(), qPrintable(name + u": "_qs + xml.errorString()));
     }
-    // Tracks copied before the fault are in the cache.
     mDevice->mThrowOnPlaylist = false;
-    if (situation == u"fault")
-        QVERIFY(run().mCopiedNames.isEmpty());
+    mDevice->mFullAtUpload.clear();
+    mDevice->mStopFileWrites = false;
+    const RunRecord next = run();
+    QTEST(int(next.mCopiedNames.size()), "nextHanded");
+    QTEST(next.mCopied, "nextCopied");
 }
 
 void TestMusicSync::cancelWhileCopyingEndsCancelled()
