@@ -16,6 +16,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QUrl>
@@ -272,6 +273,16 @@ double noop(const QString &aBase, int aTracks)
     return times[times.size() / 2];
 }
 
+// Moves a finished copy out of the way instead of deleting it: blocks freed just
+// before a run are slow to allocate again, and both sides of a comparison must
+// meet the same file system.
+void moveAside(const QString &aPath, const QString &aFolder)
+{
+    static int serial = 0;
+    if (QFileInfo::exists(aPath))
+        QDir().rename(aPath, aFolder + QStringLiteral("/aside-%1").arg(++serial));
+}
+
 int copy(const QString &aBase, int aTracks, qint64 aTrackBytes)
 {
     const QString folder = aBase + QStringLiteral("/copy");
@@ -292,7 +303,7 @@ int copy(const QString &aBase, int aTracks, qint64 aTrackBytes)
                                             folder + QStringLiteral("/media"), target},
                                            aBase)
                                       .mSeconds);
-        QDir(target).removeRecursively();
+        moveAside(target, folder);
         runChild({QStringLiteral("sync")}, aBase);
         QElapsedTimer timer;
         timer.start();
@@ -301,10 +312,10 @@ int copy(const QString &aBase, int aTracks, qint64 aTrackBytes)
             aBase);
         runChild({QStringLiteral("sync")}, aBase);
         bestCpSync = std::min(bestCpSync, double(timer.nsecsElapsed()) / 1e9);
-        QDir(target).removeRecursively();
+        moveAside(target, folder);
 
         // A fresh phone and cache each time: a first synchronisation.
-        QDir(phone + QStringLiteral("/Music")).removeRecursively();
+        moveAside(phone + QStringLiteral("/Music"), folder);
         QFile::remove(folder + QStringLiteral("/VARUZ/mcache0"));
         QFile::remove(folder + QStringLiteral("/VARUZ/mcache0p"));
         runChild({QStringLiteral("sync")}, aBase);

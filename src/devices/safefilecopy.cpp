@@ -80,9 +80,19 @@ bool copyBuffered(int aFrom, int aTo)
 
 QString temporaryBeside(const QString &aDestination)
 {
+    static const QString process = QString::number(::getpid()) + QLatin1Char('-');
     return QFileInfo(aDestination).path() + QLatin1Char('/') + SafeFileCopy::TemporaryPrefix +
-           QString::number(::getpid()) + QLatin1Char('-') + QString::number(++gSerial) +
-           SafeFileCopy::TemporarySuffix;
+           process + QString::number(++gSerial) + SafeFileCopy::TemporarySuffix;
+}
+
+// The name is new to this process; only a leftover of an earlier process with
+// the same id can hold it, and that one goes.
+bool createTemporary(QFile &aFile)
+{
+    if (aFile.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+        return true;
+    QFile::remove(aFile.fileName());
+    return aFile.open(QIODevice::WriteOnly | QIODevice::NewOnly);
 }
 } // namespace
 
@@ -109,9 +119,8 @@ SafeFileCopy::Result SafeFileCopy::stage(const QString &aSource, const QString &
 {
     Logger &log = Logger::instance();
     aTemporary = temporaryBeside(aDestination);
-    QFile::remove(aTemporary);
     QFile target(aTemporary);
-    if (!target.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+    if (!createTemporary(target)) {
         log.value("Cannot create temporary copy", aTemporary);
         const Result result = failure();
         aTemporary.clear();

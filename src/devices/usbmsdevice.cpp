@@ -101,6 +101,7 @@ void UsbMSDevice::PrepareForSync()
     LogScope scope("UsbMSDevice::PrepareForSync");
     mPlaylistsWritten.clear();
     mFoldersCleared.clear();
+    mFoldersMade.clear();
     if (mMetadataFile)
         return;
     QString path;
@@ -181,19 +182,18 @@ int UsbMSDevice::UploadTrack(Track &aTrack)
     deviceId += fileName;
 
     int result = 0;
-    const bool folderMade = QDir().mkpath(folder) && QFileInfo(folder).isDir();
+    const bool folderMade = makeFolder(folder);
     if (!folderMade) {
         result = MakeFolderFailed;
         log.text("Error making remote path");
-    } else {
-        removeLeftovers(folder);
     }
-    const bool sourceExists = QFileInfo(aTrack.mPath).isFile();
+    const QFileInfo original(aTrack.mPath);
+    const bool sourceExists = original.isFile();
     if (!sourceExists)
         log.text("Source file doesn't exist");
 
     const QString source = aTrack.uploadSourcePath();
-    const qint64 size = QFileInfo(source).size();
+    const qint64 size = source == aTrack.mPath ? original.size() : QFileInfo(source).size();
     const QString destination = folder + QLatin1Char('/') + fileName;
     const QFileInfo existing(destination);
     QString temporary;
@@ -283,6 +283,17 @@ void UsbMSDevice::dropStaged(QStringList &aFailedIds)
     mStagedSizes.clear();
 }
 
+bool UsbMSDevice::makeFolder(const QString &aFolder)
+{
+    if (mFoldersMade.contains(aFolder))
+        return true;
+    if (!QDir().mkpath(aFolder) || !QFileInfo(aFolder).isDir())
+        return false;
+    mFoldersMade.insert(aFolder);
+    removeLeftovers(aFolder);
+    return true;
+}
+
 void UsbMSDevice::removeLeftovers(const QString &aFolder)
 {
     if (mFoldersCleared.contains(aFolder))
@@ -363,8 +374,11 @@ void UsbMSDevice::removeEmptiedFolders(const QString &aFolder)
         Logger::instance().value("Removing album art", cover);
         QFile::remove(cover);
     }
-    while (folder.startsWith(musicPrefix) && QDir().rmdir(folder))
+    while (folder.startsWith(musicPrefix) && QDir().rmdir(folder)) {
+        // Spelling of the path may differ from the one remembered; forget them all.
+        mFoldersMade.clear();
         folder = QFileInfo(folder).path();
+    }
 }
 
 void UsbMSDevice::appendLine(const QString &aName, const QByteArray &aLine)
@@ -438,8 +452,7 @@ void UsbMSDevice::uploadAlbumArt(const Track &aTrack, const QString &aImagePath)
     LogScope scope("UsbMSDevice::uploadAlbumArt");
     QString idPrefix;
     const QString folder = trackFolder(aTrack, idPrefix);
-    QDir().mkpath(folder);
-    removeLeftovers(folder);
+    makeFolder(folder);
     const QString target = folder + QLatin1Char('/') + AlbumArtFile;
     const bool placed = QFileInfo::exists(target) || SafeFileCopy::copy(aImagePath, target);
     Logger::instance().value("Album art placed", placed ? "true" : "false");
@@ -477,8 +490,7 @@ int UsbMSDevice::CopyFileToDevice(const QString &aLocalPath, const QString &aDev
         log.text("Destination leads outside the drive, nothing copied");
         return scope.ret(CopyFailed);
     }
-    QDir().mkpath(QFileInfo(destination).path());
-    removeLeftovers(QFileInfo(destination).path());
+    makeFolder(QFileInfo(destination).path());
     // The old file goes only once its replacement is complete.
     if ((aOverwrite || !QFileInfo::exists(destination)) &&
         !SafeFileCopy::copy(aLocalPath, destination, aOverwrite)) {

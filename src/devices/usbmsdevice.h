@@ -67,6 +67,8 @@ private:
     void recordMetadata(const Track &aTrack);
     bool isOwnCover(const QString &aPath) const;
     void removeEmptiedFolders(const QString &aFolder);
+    // Makes a folder and its parents and clears its leftovers, once a run.
+    bool makeFolder(const QString &aFolder);
     // Clears what interrupted copies left in a folder, once a run.
     void removeLeftovers(const QString &aFolder);
     void dropStaged(QStringList &aFailedIds);
@@ -83,6 +85,7 @@ private:
     QString mRootPath;
     QSet<QString> mPlaylistsWritten;
     QSet<QString> mFoldersCleared;
+    QSet<QString> mFoldersMade;
     QList<StagedUpload> mStaged;
     QSet<QString> mStagedTemporaries;
     QHash<QString, qint64> mStagedSizes;

@@ -670,29 +670,28 @@ void MusicSync::commitUploads()
     }
     log.value("CommitUploads result", result);
     const QSet<QString> failedIds(failed.cbegin(), failed.cend());
-    bool cacheFailed = false;
+    QList<Track *> placed;
+    placed.reserve(mPendingUploads.size());
     for (const int position : std::as_const(mPendingUploads)) {
         Track &track = mTracks.at(position);
-        if (failedIds.contains(track.mDeviceId)) {
-            track.mOnRemoteDevice = false;
-            track.mDeviceId.clear();
-            track.mSizeOnDevice = 0;
-            mNotCopied.append(track);
-            mLastError.store(result != 0 ? result : Device::CopyFailed);
+        if (!failedIds.contains(track.mDeviceId)) {
+            placed.append(&track);
             continue;
         }
-        if (cacheFailed)
-            continue;
-        const int recorded = mCache.addTrack(track);
-        if (recorded != 0) {
-            cacheFailed = true;
-            // The file is on the phone; the next run finds it there and records it.
-            log.value("Track not recorded in the cache", recorded);
-            stopCopying(QStringLiteral("The track cache on this computer could not be written "
-                                       "(error %1), so copying stopped. Make room on this "
-                                       "computer's disk and synchronise again")
-                            .arg(recorded));
-        }
+        track.mOnRemoteDevice = false;
+        track.mDeviceId.clear();
+        track.mSizeOnDevice = 0;
+        mNotCopied.append(track);
+        mLastError.store(result != 0 ? result : Device::CopyFailed);
+    }
+    const int recorded = mCache.addTracks(placed);
+    if (recorded != 0) {
+        // The files are on the phone; the next run finds them there and records them.
+        log.value("Tracks not recorded in the cache", recorded);
+        stopCopying(QStringLiteral("The track cache on this computer could not be written "
+                                   "(error %1), so copying stopped. Make room on this "
+                                   "computer's disk and synchronise again")
+                        .arg(recorded));
     }
     mPendingUploads.clear();
     mPendingBytes = 0;

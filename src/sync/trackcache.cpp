@@ -651,18 +651,7 @@ int TrackCache::addTrack(Track &aTrack)
         result = WriteFailed;
 
     if (result != 0) {
-        // A write that a full disk stopped part-way must leave nothing of the
-        // record behind, or the next run would stop reading there.
-        Logger::instance().text("Taking the cache record back");
-        for (auto it = undo.crbegin(); it != undo.crend(); ++it)
-            writeAt(it->first, it->second);
-        if (mCacheFile.size() > cacheSize)
-            mCacheFile.resize(cacheSize);
-        if (mPersistentIdsFile.size() > idPosition)
-            mPersistentIdsFile.resize(idPosition);
-        if (mTotalSizeOfUploadedFiles != total)
-            setTotalSizeOfUploadedFiles(total);
-        writeIntegrityValue();
+        takeBack(undo, cacheSize, idPosition, total);
         return scope.ret(result);
     }
     if (!aTrack.mInCache) {
@@ -675,36 +664,123 @@ int TrackCache::addTrack(Track &aTrack)
     return scope.ret(0);
 }
 
+int TrackCache::addTracks(const QList<Track *> &aTracks)
+{
+    LogScope scope("TrackCache::addTracks");
+    QList<Track *> fresh;
+    for (Track *track : aTracks) {
+        if (!track->mInCache) {
+            fresh.append(track);
+            continue;
+        }
+        const int result = addTrack(*track);
+        if (result != 0)
+            return scope.ret(result);
+    }
+    if (fresh.isEmpty())
+        return scope.ret(0);
+    if (!mCacheFile.isOpen() || !mPersistentIdsFile.isOpen() || !stopReading())
+        return scope.ret(WriteFailed);
+
+    const qint64 cacheSize = mCacheFile.size();
+    const qint64 idsSize = mPersistentIdsFile.size();
+    const qint64 total = mTotalSizeOfUploadedFiles;
+    QByteArray ids;
+    QByteArray records;
+    qint64 added = 0;
+    QList<std::pair<qint64, qint64>> positions;
+    positions.reserve(fresh.size());
+    int result = 0;
+    for (const Track *track : std::as_const(fresh)) {
+        const QByteArray id = toUtf16Le(track->mDeviceId);
+        QByteArray record;
+        qint64 flagsPosition = 0;
+        qint64 idRecordPosition = 0;
+        result = newRecord(*track, cacheSize + records.size(), idsSize + ids.size(),
+                           qint32(id.size()), record, flagsPosition, idRecordPosition);
+        if (result != 0)
+            return scope.ret(result);
+        ids += id;
+        records += record;
+        positions.append({flagsPosition, idRecordPosition});
+        if (track->mOnRemoteDevice)
+            added += track->sizeOnDeviceOrZero();
+    }
+    // Same order as one by one: identifiers, records, then the header that vouches for them.
+    if (mPersistentIdsFile.write(ids) != ids.size() || !mPersistentIdsFile.flush())
+        result = WriteFailed;
+    if (result == 0)
+        result = writeAt(cacheSize, records);
+    if (result == 0)
+        result = writeIntegrityValue();
+    if (result == 0 && added > 0)
+        result = incrementTotalSizeOfUploadedFiles(added);
+    if (result == 0 && !mCacheFile.flush())
+        result = WriteFailed;
+    if (result != 0) {
+        takeBack({}, cacheSize, idsSize, total);
+        return scope.ret(result);
+    }
+    for (qsizetype i = 0; i < fresh.size(); ++i) {
+        Track &track = *fresh[i];
+        track.mInCache = true;
+        track.mFlagsFilePosition = qint32(positions[i].first);
+        track.mPersistentIdRecordPosition = positions[i].second;
+    }
+    return scope.ret(0);
+}
+
+// A write that a full disk stopped part-way must leave nothing of the
+// records behind, or the next run would stop reading there.
+void TrackCache::takeBack(const Undo &aUndo, qint64 aCacheSize, qint64 aIdsSize, qint64 aTotal)
+{
+    Logger::instance().text("Taking the cache record back");
+    for (auto it = aUndo.crbegin(); it != aUndo.crend(); ++it)
+        writeAt(it->first, it->second);
+    if (mCacheFile.size() > aCacheSize)
+        mCacheFile.resize(aCacheSize);
+    if (mPersistentIdsFile.size() > aIdsSize)
+        mPersistentIdsFile.resize(aIdsSize);
+    if (mTotalSizeOfUploadedFiles != aTotal)
+        setTotalSizeOfUploadedFiles(aTotal);
+    writeIntegrityValue();
+}
+
+int TrackCache::newRecord(const Track &aTrack, qint64 aStart, qint64 aIdPosition, qint32 aIdLength,
+                          QByteArray &aRecord, qint64 &aFlagsPosition, qint64 &aIdRecordPosition)
+{
+    qint32 flags = aTrack.needsConversion() ? FlagConverted : 0;
+    if (aTrack.mOnRemoteDevice)
+        flags |= FlagOnDevice;
+    putInt32(aRecord, TagRecord);
+    putStringField(aRecord, TagTrackName, aTrack.mTrackName);
+    putStringField(aRecord, TagAlbumName, aTrack.mAlbumName);
+    putStringField(aRecord, TagArtistName, aTrack.mArtistName);
+    putStringField(aRecord, TagPath, aTrack.mPath);
+    putIntField(aRecord, TagTrackNumber, aTrack.mTrackNumberOnAlbum);
+    aIdRecordPosition = aStart + aRecord.size();
+    putInt64Field(aRecord, TagIdPosition, aIdPosition);
+    putIntField(aRecord, TagIdLength, aIdLength);
+    aFlagsPosition = aStart + aRecord.size();
+    putIntField(aRecord, TagFlags, flags);
+    putInt64Field(aRecord, TagSizeOnDevice, aTrack.sizeOnDeviceOrZero());
+    return aFlagsPosition > std::numeric_limits<qint32>::max() ? BadFormat : 0;
+}
+
 // Rewrites the track's record in place when the cache has one, else appends
 // one at aEnd; aUndo receives the bytes that an in-place rewrite replaced.
 int TrackCache::writeRecord(const Track &aTrack, qint64 aEnd, qint64 aIdPosition, qint32 aIdLength,
                             Undo &aUndo, qint64 &aFlagsPosition, qint64 &aIdRecordPosition)
 {
-    qint32 flags = aTrack.needsConversion() ? FlagConverted : 0;
+    if (!aTrack.mInCache) {
+        QByteArray record;
+        const int result = newRecord(aTrack, aEnd, aIdPosition, aIdLength, record, aFlagsPosition,
+                                     aIdRecordPosition);
+        return result != 0 ? result : writeAt(aEnd, record);
+    }
     QByteArray location;
     putInt64Field(location, TagIdPosition, aIdPosition);
     putIntField(location, TagIdLength, aIdLength);
-
-    if (!aTrack.mInCache) {
-        if (aTrack.mOnRemoteDevice)
-            flags |= FlagOnDevice;
-        const qint64 start = aEnd;
-        QByteArray record;
-        putInt32(record, TagRecord);
-        putStringField(record, TagTrackName, aTrack.mTrackName);
-        putStringField(record, TagAlbumName, aTrack.mAlbumName);
-        putStringField(record, TagArtistName, aTrack.mArtistName);
-        putStringField(record, TagPath, aTrack.mPath);
-        putIntField(record, TagTrackNumber, aTrack.mTrackNumberOnAlbum);
-        aIdRecordPosition = start + record.size();
-        record.append(location);
-        aFlagsPosition = start + record.size();
-        putIntField(record, TagFlags, flags);
-        putInt64Field(record, TagSizeOnDevice, aTrack.sizeOnDeviceOrZero());
-        if (aFlagsPosition > std::numeric_limits<qint32>::max())
-            return BadFormat;
-        return writeAt(start, record);
-    }
 
     const qint64 remembered = mCacheFile.pos();
     aFlagsPosition = aTrack.mFlagsFilePosition;

@@ -40,6 +40,9 @@ public:
     int updateTrackList(TrackList &aList, int aMaxRecords = -1);
 
     int addTrack(Track &aTrack);
+    // Records many uploads with one write per file and one header update; on
+    // failure none of the new records stays.
+    int addTracks(const QList<Track *> &aTracks);
     int removeDeletedTrack(Track &aTrack);
 
     int setTotalSizeOfUploadedFiles(qint64 aValue);
@@ -76,6 +79,10 @@ private:
     int checkIdentifierRecord(qint64 aPosition, QByteArray &aRecord);
     int writeAt(qint64 aPosition, const QByteArray &aBytes);
     using Undo = QList<std::pair<qint64, QByteArray>>;
+    // A new record for aTrack starting at file position aStart.
+    static int newRecord(const Track &aTrack, qint64 aStart, qint64 aIdPosition, qint32 aIdLength,
+                         QByteArray &aRecord, qint64 &aFlagsPosition, qint64 &aIdRecordPosition);
+    void takeBack(const Undo &aUndo, qint64 aCacheSize, qint64 aIdsSize, qint64 aTotal);
     int writeRecord(const Track &aTrack, qint64 aEnd, qint64 aIdPosition, qint32 aIdLength,
                     Undo &aUndo, qint64 &aFlagsPosition, qint64 &aIdRecordPosition);
 

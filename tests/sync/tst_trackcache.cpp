@@ -132,8 +132,10 @@ void TestTrackCache::writeCache(QList<Track> aTracks)
 {
     TrackCache cache;
     QCOMPARE(cache.openFile(cachePath()), TrackCache::NewCacheCreated);
+    QList<Track *> tracks;
     for (Track &track : aTracks)
-        QCOMPARE(cache.addTrack(track), 0);
+        tracks.append(&track);
+    QCOMPARE(cache.addTracks(tracks), 0);
     QCOMPARE(cache.close(), 0);
 }
 
@@ -289,6 +291,7 @@ void TestTrackCache::failedWriteRollsBack_data()
     QTest::newRow("identifier cut short") << u"ids"_qs;
     QTest::newRow("new record cut short") << u"record"_qs;
     QTest::newRow("in-place rewrite cut short") << u"in place"_qs;
+    QTest::newRow("batch of new records cut short") << u"batch"_qs;
 }
 
 // A write stopped part-way by a full disk is undone and reported.
@@ -304,28 +307,35 @@ void TestTrackCache::failedWriteRollsBack()
     const QByteArray bytes = readAll(cachePath());
     const QByteArray ids = readAll(idsPath());
     const bool inPlace = write == u"in place"_qs;
+    const bool batch = write == u"batch"_qs;
     Track track = inPlace ? list.at(1) : makeTrack(u"Three"_qs, u"id-3"_qs, 300);
+    Track second = makeTrack(u"Four"_qs, u"id-4"_qs, 400);
+    const auto add = [&] {
+        return batch ? cache.addTracks({&track, &second}) : cache.addTrack(track);
+    };
     qint64 limit = ids.size() + 3;
-    if (write == u"record"_qs)
+    if (write == u"record"_qs || batch)
         limit = bytes.size() + 20;
     if (inPlace) // only the low byte of the flags gets written
         limit = track.mFlagsFilePosition + 9;
     {
         FileSizeLimit full(limit);
         QVERIFY(full.isSet());
-        QCOMPARE(cache.addTrack(track), int(TrackCache::WriteFailed));
+        QCOMPARE(add(), int(TrackCache::WriteFailed));
     }
     QCOMPARE(readAll(cachePath()).toHex(' '), bytes.toHex(' '));
     QCOMPARE(readAll(idsPath()), ids);
     QCOMPARE(track.mInCache, inPlace);
+    QVERIFY(!second.mInCache);
     QCOMPARE(cache.totalSizeOfUploadedFiles(), 100);
 
-    QCOMPARE(cache.addTrack(track), 0);
-    QCOMPARE(cache.totalSizeOfUploadedFiles(), 100 + track.mSizeOnDevice);
+    QCOMPARE(add(), 0);
+    QCOMPARE(cache.totalSizeOfUploadedFiles(),
+             100 + track.mSizeOnDevice + (batch ? second.mSizeOnDevice : 0));
     cache.close();
     const TrackList reread = readCache();
-    QCOMPARE(reread.count(), inPlace ? 2 : 3);
-    QCOMPARE(reread.at(reread.count() - 1).mDeviceId, track.mDeviceId);
+    QCOMPARE(reread.count(), (inPlace ? 2 : 3) + (batch ? 1 : 0));
+    QCOMPARE(reread.at(reread.count() - 1).mDeviceId, (batch ? second : track).mDeviceId);
     QVERIFY(reread.at(reread.count() - 1).mOnRemoteDevice);
 }
 
