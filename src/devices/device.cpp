@@ -41,7 +41,13 @@ const Track *entryTrack(const TrackList &aTracks, int aPosition)
         Logger::instance().value("Playlist entry names no track, position", aPosition);
         return nullptr;
     }
-    return &aTracks.at(aPosition);
+    // A track that did not reach the phone would give a line naming no file.
+    const Track &track = aTracks.at(aPosition);
+    if (track.mDeviceId.isEmpty()) {
+        Logger::instance().value("Playlist entry not on the phone, left out", track.mTrackName);
+        return nullptr;
+    }
+    return &track;
 }
 
 QString replaceFatIllegal(QString aName)

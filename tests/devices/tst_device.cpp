@@ -67,9 +67,10 @@ void TestDevice::init()
 {
     mHome = std::make_unique<TestHome>();
     mTracks.clear();
-    const QString ids[] = {u"/Music/Artist/Album/One.mp3"_qs, u"Music/Two.mp3"_qs};
-    const QString names[] = {u"One"_qs, u"Caf\u00e9 \u2013 \u00dcber"_qs};
-    for (int i = 0; i < 2; ++i)
+    // The third never reached the phone.
+    const QString ids[] = {u"/Music/Artist/Album/One.mp3"_qs, u"Music/Two.mp3"_qs, QString()};
+    const QString names[] = {u"One"_qs, u"Caf\u00e9 \u2013 \u00dcber"_qs, u"Three"_qs};
+    for (int i = 0; i < 3; ++i)
         mTracks.addTrack(Track(names[i], u"Album"_qs, u"Artist"_qs, 1, u"/music/"_qs + names[i],
                                true, true, false, ids[i]));
 }
@@ -128,9 +129,10 @@ void TestDevice::m3uBytes()
     BareDevice device;
     const QString path = mHome->filePath(u"list.m3u"_qs);
     QVERIFY(writeFile(path, QByteArray(5000, 'x')));
-    QCOMPARE(device.createPlaylist(LocalPlaylist{u"Mix"_qs, {{1, 0}, {0, 0}, {7, 0}, {-1, 0}}},
-                                   mTracks, false, path),
-             0);
+    QCOMPARE(
+        device.createPlaylist(LocalPlaylist{u"Mix"_qs, {{1, 0}, {2, 0}, {0, 0}, {7, 0}, {-1, 0}}},
+                              mTracks, false, path),
+        0);
     QCOMPARE(readAll(path), QByteArray("#EXTM3U\r\n"
                                        "#EXTINF:0,Caf\xc3\xa9 \xe2\x80\x93 \xc3\x9c"
                                        "ber\r\n../VARUZ/Music/Two.mp3\r\n"
