@@ -1,0 +1,3 @@
+#include "devices/mtprefresher.h"
+
+MtpRefresher::~MtpRefresher() = default;
