@@ -27,7 +27,7 @@ public:
     virtual bool tryLock(int aTimeoutMs) = 0;
     virtual void unlock() = 0;
 
-signals:
+Q_SIGNALS:
     // Emitted from the enumeration's thread once per phone that cannot be opened.
     void unableToOpenDevice();
     // Emitted from the enumeration's thread when an enumeration has ended.
