@@ -21,10 +21,12 @@ bool isFinalState(int aState)
     return aState >= MusicSync::StateFinished && aState <= MusicSync::StateCancelled;
 }
 
-// Uploads are made safe in batches: one wait on the phone's medium per batch
-// rather than per track. A run killed mid-batch copies that batch again.
+// Uploads are made safe in batches: each batch costs two waits on the phone's
+// medium whatever its size, so batches are bounded by the work a killed run
+// would repeat (bytes, or seconds of copying) rather than by a track count.
 constexpr qint64 CommitEveryBytes = qint64(256) << 20;
-constexpr int CommitEveryTracks = 2000;
+constexpr int CommitEveryTracks = 20000;
+constexpr qint64 CommitEveryMilliseconds = 5000;
 
 QString phoneFullReason()
 {
@@ -553,7 +555,8 @@ void MusicSync::Upload()
             continue;
         const int copiedBefore = mCopiedCount;
         if (GuardedRegion::run([this, i] { Upload(i); })) {
-            if (mPendingBytes >= CommitEveryBytes || mPendingUploads.size() >= CommitEveryTracks)
+            if (mPendingBytes >= CommitEveryBytes || mPendingUploads.size() >= CommitEveryTracks ||
+                (!mPendingUploads.isEmpty() && mPendingSince.hasExpired(CommitEveryMilliseconds)))
                 commitUploads();
             continue;
         }
@@ -622,6 +625,8 @@ void MusicSync::Upload(int aPosition)
     if (result == 0 || result == Device::AlreadyOnDevice) {
         // Only now does the track have its path on the phone, which the cover's hint names.
         uploadAlbumArtForTrack(track, false);
+        if (mPendingUploads.isEmpty())
+            mPendingSince.start();
         mPendingUploads.append(aPosition);
         mPendingBytes += track.mSizeOnDevice;
         log.text(result == 0 ? "Track copied" : "Track already on the phone");
