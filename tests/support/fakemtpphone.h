@@ -42,6 +42,8 @@ public:
     QByteArray content(const QString &aPath, int aStorage = 0) const;
     // Names in a folder, duplicates included, sorted.
     QStringList names(const QString &aFolderPath, int aStorage = 0) const;
+    // Every file's path on a storage, sorted.
+    QStringList files(int aStorage = 0) const;
 
     // Faults: the next aTimes sends fail (with aLeaveObject the phone keeps a
     // partial object, and the send still reports its id), deletes are refused,
@@ -58,6 +60,9 @@ public:
 
     int listings(const QString &aFolderPath) const { return mListings.value(aFolderPath); }
     int listings() const;
+    // The folders listed since the last resetCounts, sorted.
+    QStringList listedFolders() const;
+    void resetCounts();
     int sends() const { return mSends; }
     int deletes() const { return mDeletes; }
     int renames() const { return mRenames; }
