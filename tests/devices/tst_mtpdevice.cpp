@@ -330,9 +330,13 @@ void TestMtpDevice::albumArtOnce()
 
 void TestMtpDevice::refresher()
 {
-    // Two phones of one model, told apart; a third held by another program.
+    // Two phones of one model, told apart; a third held by another program, a
+    // fourth locked.
     auto twin = std::make_shared<FakeMtpPhone>(u"FAKE0002"_qs, 1, 2);
     auto held = std::make_shared<FakeMtpPhone>(u"FAKE0003"_qs, 2, 1);
+    auto locked = std::make_shared<FakeMtpPhone>(u"FAKE0004"_qs, 3, 1);
+    locked->setLocked(true);
+    mTransport->addPhone(locked);
     twin->addStorage(u"SD card"_qs, 1000, 500);
     twin->put(u"/VARUZ/android.xml"_qs, "<app version=\"3\"/>", 1);
     held->setHeld(true);
@@ -365,11 +369,17 @@ void TestMtpDevice::refresher()
     QVERIFY(!second->devices().at(0)->isDisabled() && !second->devices().at(1)->isDisabled());
     QCOMPARE(second->devices().at(1)->GetAndroidVersion(), 3);
 
-    // Known phones are not opened again; the held phone is told about once.
+    // Known phones are not opened again; the held phone is told about once;
+    // the locked one is listed once unlocked.
     known = added;
     const int opens = mPhone->opens() + twin->opens();
+    locked->setLocked(false);
     enumerate();
-    QVERIFY(refresher.takeAdded().isEmpty());
+    const QList<DeviceParent *> unlocked = refresher.takeAdded();
+    QCOMPARE(unlocked.size(), 1);
+    QCOMPARE(unlocked.at(0)->devices().size(), 1);
+    added += unlocked;
+    known = added;
     QCOMPARE(mPhone->opens() + twin->opens(), opens);
     QCOMPARE(unable.size(), 1);
 

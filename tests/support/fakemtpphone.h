@@ -33,6 +33,8 @@ public:
 
     // The first storage exists from the start: "Internal shared storage", 16 GiB, 8 free.
     QString addStorage(const QString &aDescription, quint64 aCapacity, quint64 aFreeBytes);
+    // As a locked Android phone shows itself: no storage at all.
+    void setLocked(bool aLocked) { mLocked = aLocked; }
     QString storageId(int aIndex = 0) const { return mStorages.value(aIndex).mId; }
     void setFreeBytes(quint64 aBytes, int aStorage = 0) { mStorages[aStorage].mFreeBytes = aBytes; }
 
@@ -73,7 +75,7 @@ public:
     // operations of the session it started.
     int openSession();
     int begin(int aSession, QString &aError);
-    QList<MtpStorage> storages() const { return mStorages; }
+    QList<MtpStorage> storages() const { return mLocked ? QList<MtpStorage>() : mStorages; }
     int list(const QString &aStorageId, const QString &aFolderId, QList<MtpObject> &aEntries,
              QString &aError);
     int createFolder(const QString &aStorageId, const QString &aParentId, const QString &aName,
@@ -114,6 +116,7 @@ private:
     int mSession = 0;
     bool mPlugged = true;
     bool mHeld = false;
+    bool mLocked = false;
     bool mAllowDuplicates = false;
     int mFailSends = 0;
     bool mLeaveObject = false;

@@ -187,7 +187,9 @@ DeviceParentMtpMac *MtpMacDeviceRefresher::openPhone(const MtpRawDevice &aDevice
     }
     mUnopened.remove(aDevice.busLocation());
     QList<MtpStorage> storages;
-    if (phone->MtpDevice().GetStorages(storages) != MtpConnection::Ok) {
+    // A locked Android phone shows no storage until it is unlocked; listed now,
+    // it would stay without one.
+    if (phone->MtpDevice().GetStorages(storages) != MtpConnection::Ok || storages.isEmpty()) {
         log.text("Can't get storage list");
         log.text("Releasing device");
         return nullptr;
