@@ -34,6 +34,12 @@ QString phoneFullReason()
                           "choose fewer playlists, and synchronise again");
 }
 
+QString phoneGoneReason()
+{
+    return QStringLiteral("The phone was disconnected: copying stopped. Connect it again and "
+                          "synchronise to copy the rest");
+}
+
 } // namespace
 
 MusicSync::MusicSync(LocalMusicLibrary *aLibrary, Device *aDevice, QObject *aParent)
@@ -322,9 +328,10 @@ bool MusicSync::runSteps(SyncSettings &aSettings)
         log.text("About to delete tracks");
         deleteTracks();
     }
-    if (!hasBeenCancelled())
+    // A phone that went away takes no covers and no tracks.
+    if (!hasBeenCancelled() && mCopyStopReason.isEmpty())
         updateForcedAlbumArt();
-    if (!hasBeenCancelled()) {
+    if (!hasBeenCancelled() && mCopyStopReason.isEmpty()) {
         log.text("About to upload");
         Upload();
     }
@@ -336,7 +343,7 @@ bool MusicSync::runSteps(SyncSettings &aSettings)
     // A cancelled run reports only its cancellation.
     if (hasBeenCancelled())
         return true;
-    // Playlists are not rewritten on a phone that has just run out of room.
+    // Playlists are not rewritten on a phone that has just run out of room or gone.
     if (mCopyStopReason.isEmpty())
         writePlaylists();
     finalizeDevice();
@@ -476,10 +483,13 @@ void MusicSync::deleteTracks()
         if (filesInUse.contains(track.mDeviceId.toCaseFolded())) {
             log.value("File kept for another track", track.mDeviceId);
             track.mOnRemoteDevice = false;
-        } else if (mDevice->DeleteTrack(track) != 0) {
+        } else if (const int deleted = mDevice->DeleteTrack(track); deleted != 0) {
             log.value("Track not deleted", track.mTrackName);
             mNotDeleted.append(track);
-            continue;
+            if (deleted != Device::Disconnected)
+                continue;
+            stopCopying(phoneGoneReason());
+            break;
         }
         // A cache that still claims the file would make the next run skip the track.
         if (mCache.removeDeletedTrack(track) != 0) {
@@ -638,6 +648,8 @@ void MusicSync::Upload(int aPosition)
     mLastError.store(result);
     if (result == Device::DeviceFull)
         stopCopying(phoneFullReason());
+    else if (result == Device::Disconnected)
+        stopCopying(phoneGoneReason());
 }
 
 bool MusicSync::convertForUpload(int aPosition, const Track &aTrack, QString &aError)
@@ -702,6 +714,8 @@ void MusicSync::commitUploads()
     mPendingBytes = 0;
     if (result == Device::DeviceFull)
         stopCopying(phoneFullReason());
+    else if (result == Device::Disconnected)
+        stopCopying(phoneGoneReason());
 }
 
 void MusicSync::stopCopying(const QString &aReason)
