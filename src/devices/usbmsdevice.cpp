@@ -208,6 +208,12 @@ int UsbMSDevice::UploadTrack(Track &aTrack)
             // converted file is removed once this call returns, so it is copied now.
             temporary = SafeFileCopy::temporaryName(destination);
             queued = mCopies.add(source, temporary);
+            mUnflushedBytes += size;
+            if (++mUnflushedFiles >= EarlyFlushFiles || mUnflushedBytes >= EarlyFlushBytes) {
+                mCopies.flushEarly(mRootPath);
+                mUnflushedFiles = 0;
+                mUnflushedBytes = 0;
+            }
         } else {
             const SafeFileCopy::Result copied = SafeFileCopy::stage(source, destination, temporary);
             if (copied == SafeFileCopy::Result::NoSpace)
@@ -250,9 +256,15 @@ int UsbMSDevice::CommitUploads(QStringList &aFailedIds)
         dropStaged(aFailedIds);
         return scope.ret(flushed == SafeFileCopy::Result::NoSpace ? DeviceFull : CopyFailed);
     }
+    QList<std::pair<QString, QString>> renames;
+    renames.reserve(mStaged.size());
+    for (const StagedUpload &staged : std::as_const(mStaged))
+        renames.append({staged.mTemporary, staged.mDestination});
+    const QList<bool> done = mCopies.renameAll(renames);
     QList<Track> renamed;
-    for (const StagedUpload &staged : std::as_const(mStaged)) {
-        if (SafeFileCopy::rename(staged.mTemporary, staged.mDestination)) {
+    for (qsizetype i = 0; i < mStaged.size(); ++i) {
+        const StagedUpload &staged = mStaged.at(i);
+        if (done.at(i)) {
             renamed.append(staged.mTrack);
         } else {
             aFailedIds.append(staged.mTrack.mDeviceId);

@@ -98,6 +98,11 @@ private:
     QHash<QString, qint64> mStagedSizes;
     // Declared after what its copies report into, so it is waited for first.
     StagedCopyQueue mCopies;
+    // Staged data not yet asked to go to the medium.
+    static constexpr int EarlyFlushFiles = 2000;
+    static constexpr qint64 EarlyFlushBytes = qint64(64) << 20;
+    int mUnflushedFiles = 0;
+    qint64 mUnflushedBytes = 0;
     bool mIdRead = false;
     QMutex mLock;
     std::unique_ptr<QFile> mMetadataFile;
