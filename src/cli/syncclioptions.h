@@ -13,6 +13,8 @@ constexpr int Usage = 64;
 // The library file will never parse.
 constexpr int DataError = 65;
 constexpr int NoInput = 66;
+// "sync" found no phone to synchronise, or the phone named does not answer.
+constexpr int NoPhone = 69;
 constexpr int CannotCreate = 73;
 constexpr int TemporaryFailure = 75;
 constexpr int Interrupted = 130;
@@ -30,7 +32,8 @@ public:
         Configure,
         Sync,
         Backups,
-        Export
+        Export,
+        Devices
     };
     enum class Answer
     {
@@ -54,6 +57,11 @@ public:
     Command mCommand = Command::None;
     QString mLibraryFile;
     QString mPhoneFolder;
+    // A phone named by the id that "devices" prints, in place of a folder.
+    QString mPhoneId;
+    // Where the phones are looked for; empty means the system's own.
+    QString mMountTable;
+    QString mSysfsRoot;
     // "backups": folders to search besides the usual ones; "export": the backup.
     QStringList mBackupFolders;
     QString mBackupPath;

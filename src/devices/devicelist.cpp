@@ -63,7 +63,12 @@ DeviceList::~DeviceList()
         mMtp->unlock();
     // An enumeration still running holds pointers to the phones below.
     mMtp.reset();
-    mCheckerThread.reset();
+    // A check stuck on a hung mount cannot be interrupted; rather than keep the
+    // window from closing, the thread is left to end with the process.
+    if (mCheckerThread->stop(CheckerStopWaitMs))
+        mCheckerThread.reset();
+    else
+        (void)mCheckerThread.release();
     mDevices.clear();
     mEntries.clear();
 }
@@ -219,6 +224,11 @@ bool DeviceList::lastDiskSpace(Device *aDevice, quint64 &aTotalBytes, quint64 &a
     aTotalBytes = drive->mTotalBytes;
     aFreeBytes = drive->mFreeBytes;
     return true;
+}
+
+bool DeviceList::mtpSearchActive() const
+{
+    return mMtp && mMtp->isActive();
 }
 
 int DeviceList::pendingMountChecks() const

@@ -36,6 +36,7 @@ public:
     // A phone that would not open (a desktop file manager holding it) is tried
     // again at this pace even though the USB bus did not change.
     static constexpr int RetryUnopenedEveryRefreshes = 5;
+    static constexpr int CheckerStopWaitMs = 2000;
 
     DeviceList(std::shared_ptr<VolumeSource> aVolumes, std::unique_ptr<MtpRefresher> aMtp,
                QObject *aParent = nullptr);
@@ -67,6 +68,8 @@ public:
     int mountedState(Device *aDevice) const;
     // Sizes of a USB drive from its last answered check; false when there is none.
     bool lastDiskSpace(Device *aDevice, quint64 &aTotalBytes, quint64 &aFreeBytes) const;
+    // An MTP search is running; its phones are merged by the first refresh after it.
+    bool mtpSearchActive() const;
     // Mounted checks asked for and not yet answered.
     int pendingMountChecks() const;
     // Asks the checker for fresh sizes of a drive; diskSpaceChanged follows if they moved.
