@@ -139,6 +139,7 @@ int listDevices(const SyncCliOptions &aOptions)
     QString text;
     for (Device *device : devices) {
         const QString state = !finder.answers(device)  ? QStringLiteral("not answering")
+                              : device->isDisabled()   ? QStringLiteral("no companion app")
                               : device->IsConfigured() ? QStringLiteral("configured")
                                                        : QStringLiteral("not configured");
         text += list.deviceId(device) + QLatin1Char('\t') + PhoneFinder::kind(*device) +
@@ -169,6 +170,12 @@ int attachedPhone(const SyncCliOptions &aOptions, PhoneFinder &aFinder,
         list.deviceId(device) + QStringLiteral(" (") + device->FriendlyName() + QLatin1Char(')');
     if (!aFinder.answers(device)) {
         error(QStringLiteral("the phone %1 does not answer").arg(aWhere));
+        return ExitCode::NoPhone;
+    }
+    if (device->isDisabled()) {
+        error(QStringLiteral("the phone %1 has no companion app (no VARUZ/android.xml on any "
+                             "storage): install it on the phone first")
+                  .arg(aWhere));
         return ExitCode::NoPhone;
     }
     aDevice = list.sharedDevice(device);

@@ -2,6 +2,8 @@
 
 #include "devices/device.h"
 #include "devices/devicelist.h"
+#include "devices/mtp/libmtptransport.h"
+#include "devices/mtp/mtpmacdevicerefresher.h"
 #include "devices/mtprefresher.h"
 #include "devices/sysfsvolumesource.h"
 #include "syncclioptions.h"
@@ -24,8 +26,7 @@ PhoneFinder::~PhoneFinder() = default;
 
 std::unique_ptr<MtpRefresher> PhoneFinder::makeMtpRefresher()
 {
-    // The MTP search plugs in here once the libmtp refresher is available.
-    return nullptr;
+    return std::make_unique<MtpMacDeviceRefresher>(std::make_shared<LibMtpTransport>());
 }
 
 void PhoneFinder::find(int aWaitMs)

@@ -13,7 +13,8 @@ constexpr int Usage = 64;
 // The library file will never parse.
 constexpr int DataError = 65;
 constexpr int NoInput = 66;
-// "sync" found no phone to synchronise, or the phone named does not answer.
+// "sync" or "configure" found no phone to use: none attached, none with the id
+// given, or the phone does not answer or lacks the companion app.
 constexpr int NoPhone = 69;
 constexpr int CannotCreate = 73;
 constexpr int TemporaryFailure = 75;
