@@ -7,6 +7,7 @@
 #include "devices/deviceparentms.h"
 #include "devices/mountedchecker.h"
 #include "devices/mountedcheckerthread.h"
+#include "devices/mtp/deviceparentmtpmac.h"
 #include "devices/mtprefresher.h"
 #include "devices/usbbus.h"
 #include "devices/usbmsdevice.h"
@@ -261,7 +262,10 @@ QString DeviceList::makeId(Device *aDevice, DeviceParent *aParent, const QString
         base =
             QStringLiteral("usb:") + (node.isEmpty() ? root : node.section(QLatin1Char('/'), -1));
     } else {
-        QString name = aParent->name().simplified();
+        // The serial number holds across plug-ins and across programs; the name
+        // stands in for phones of other kinds.
+        const auto *mtp = dynamic_cast<DeviceParentMtpMac *>(aParent);
+        QString name = (mtp ? mtp->identity() : aParent->name()).simplified();
         name.replace(QLatin1Char(' '), QLatin1Char('_'));
         if (name.isEmpty())
             name = QStringLiteral("phone");
