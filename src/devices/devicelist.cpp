@@ -401,6 +401,7 @@ bool DeviceList::refreshMtpDevices()
     const QString signature = mUsbBus ? mUsbBus->signature() : QString();
     if (signature != mUsbSignature) {
         mUsbSignature = signature;
+        mMtpCandidates = mUsbBus ? mUsbBus->phoneCandidates() : QSet<QString>();
         mMtpRescanNeeded = true;
         mUnableReported = false;
     }
@@ -430,12 +431,13 @@ bool DeviceList::refreshMtpDevices()
         changed = true;
     }
 
-    if (mLastEnumerationUnable && ++mRefreshesSinceUnable >= RetryUnopenedEveryRefreshes)
+    if ((mLastEnumerationUnable || phonesMissing()) &&
+        ++mRefreshesSinceSearch >= RetryUnopenedEveryRefreshes)
         mMtpRescanNeeded = true;
     if (mMtpRescanNeeded && !mRefresherLocked) {
         mMtpRescanNeeded = false;
         mLastEnumerationUnable = false;
-        mRefreshesSinceUnable = 0;
+        mRefreshesSinceSearch = 0;
         QList<DeviceParent *> phones;
         for (const Entry &entry : std::as_const(mEntries)) {
             if (entry.mKey.isEmpty())
@@ -444,6 +446,18 @@ bool DeviceList::refreshMtpDevices()
         mMtp->start(phones);
     }
     return changed;
+}
+
+bool DeviceList::phonesMissing() const
+{
+    if (mMtpCandidates.isEmpty())
+        return false;
+    QSet<QString> listed;
+    for (const Entry &entry : mEntries) {
+        if (const auto *phone = dynamic_cast<const DeviceParentMtpMac *>(entry.mParent.get()))
+            listed.insert(phone->busLocation());
+    }
+    return !listed.contains(mMtpCandidates);
 }
 
 void DeviceList::refresherUnableToOpen()

@@ -49,7 +49,7 @@ private Q_SLOTS:
     void selection_data();
     void selection();
     void disableEnableCycle();
-    void unableToOpenOncePerPhone();
+    void phonesNotOpenedYet();
 
 private:
     // Applies one step of a script and refreshes as the timer would.
@@ -379,7 +379,7 @@ void TestDeviceList::disableEnableCycle()
     QVERIFY(mMtp->mLocked);
 }
 
-void TestDeviceList::unableToOpenOncePerPhone()
+void TestDeviceList::phonesNotOpenedYet()
 {
     QSignalSpy unable(mList.get(), &DeviceList::unableToOpenDevice);
     mMtp->mInstant = false;
@@ -400,6 +400,21 @@ void TestDeviceList::unableToOpenOncePerPhone()
     mList->update();
     mMtp->finish(1);
     QTRY_COMPARE(unable.count(), 2);
+
+    // A locked phone opens without storage and is not listed, silently; its
+    // MTP interface on the bus keeps it being looked for.
+    mMtp->mInstant = true;
+    const QString bus = mHome->filePath(u"usb/3-1"_qs);
+    QVERIFY(writeFile(bus + u"/busnum"_qs, "3") && writeFile(bus + u"/devnum"_qs, "7") &&
+            writeFile(bus + u":1.0/interface"_qs, "MTP"));
+    mList->update();
+    const int searches = mMtp->mEnumerations;
+    for (int i = 0; i < 2 * DeviceList::RetryUnopenedEveryRefreshes; ++i) {
+        mList->update();
+        QCoreApplication::processEvents();
+    }
+    QVERIFY(mMtp->mEnumerations > searches);
+    QCOMPARE(unable.count(), 2);
 }
 
 QTEST_GUILESS_MAIN(TestDeviceList)
