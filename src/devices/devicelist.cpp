@@ -551,7 +551,12 @@ void DeviceList::DisableAutoRefresh()
     Logger &log = Logger::instance();
     if (mState != State::Enabled) {
         log.text("Autorefresh already disabled");
-        return;
+        // Every call is answered once the lock is held: the wizard and then a
+        // run may each wait for it.
+        if (mState == State::Disabled && (mRefresherLocked || !mMtp))
+            QMetaObject::invokeMethod(this, &DeviceList::autoRefreshDisabled, Qt::QueuedConnection);
+        if (mState == State::Disabling || mRefresherLocked || !mMtp)
+            return;
     }
     mState = State::Disabling;
     mTimer.stop();

@@ -56,7 +56,7 @@ public:
     bool RefreshDevices();
     void EnableAutoRefresh(MDeviceListObserver *aObserver);
     // Stops refreshing at once and asks for the MTP work lock without blocking;
-    // autoRefreshDisabled() follows once the lock is held.
+    // autoRefreshDisabled() follows once the lock is held, for every call.
     void DisableAutoRefresh();
     // False only once refreshing is off and the work lock is held.
     bool autoRefreshEnabled() const { return mState != State::Disabled; }
