@@ -1,7 +1,10 @@
 #include "devices/device.h"
 #include "devices/devicelist.h"
+#include "devices/mtp/mtpmacdevicerefresher.h"
 #include "devices/usbbus.h"
+#include "fakemtpphone.h"
 #include "fakemtprefresher.h"
+#include "fakemtptransport.h"
 #include "fakephonedevice.h"
 #include "fakevolumesource.h"
 #include "settings/syncsettings.h"
@@ -50,6 +53,7 @@ private Q_SLOTS:
     void selection();
     void disableEnableCycle();
     void phonesNotOpenedYet();
+    void lockedPhoneWithTheRealSearch();
 
 private:
     // Applies one step of a script and refreshes as the timer would.
@@ -420,6 +424,28 @@ void TestDeviceList::phonesNotOpenedYet()
     }
     QVERIFY(mMtp->mEnumerations > searches);
     QCOMPARE(unable.count(), 2);
+}
+
+// With the libmtp search over the in-memory phone: a phone locked when plugged
+// in shows once unlocked, though the USB bus did not change.
+void TestDeviceList::lockedPhoneWithTheRealSearch()
+{
+    auto transport = std::make_shared<FakeMtpTransport>();
+    auto phone = std::make_shared<FakeMtpPhone>(u"SER1"_qs, 1, 5);
+    phone->setLocked(true);
+    transport->addPhone(phone);
+    DeviceList list(mVolumes, std::make_unique<MtpMacDeviceRefresher>(transport));
+    const QString bus = mHome->filePath(u"usb/1-5"_qs);
+    QVERIFY(writeFile(bus + u"/busnum"_qs, "1") && writeFile(bus + u"/devnum"_qs, "5") &&
+            writeFile(bus + u":1.0/interface"_qs, "MTP"));
+    list.setUsbBus(std::make_unique<UsbBus>(mHome->filePath(u"usb"_qs)));
+    list.setRefreshInterval(20);
+    list.EnableAutoRefresh(&mObserver);
+    QTest::qWait(200);
+    QVERIFY(list.GetDevices().isEmpty());
+    phone->setLocked(false);
+    QTRY_COMPARE(list.GetDevices().size(), 1);
+    QCOMPARE(list.deviceId(list.GetDevices().first()), u"mtp:SER1:1"_qs);
 }
 
 QTEST_GUILESS_MAIN(TestDeviceList)
