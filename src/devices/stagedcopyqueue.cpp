@@ -18,7 +18,8 @@ struct StagedCopyQueue::Shared
 
 StagedCopyQueue::StagedCopyQueue() : mShared(std::make_shared<Shared>())
 {
-    mPool.setMaxThreadCount(qMax(2, QThread::idealThreadCount()));
+    // More parallel writers than this only scatter the writes on a USB drive.
+    mPool.setMaxThreadCount(qBound(2, QThread::idealThreadCount(), 4));
     mFlusher.setMaxThreadCount(1);
 }
 
