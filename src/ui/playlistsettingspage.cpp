@@ -239,7 +239,7 @@ void PlaylistSettingsPage::showSpace(qint64 aUsed, qint64 aFree)
 
 bool PlaylistSettingsPage::isRefreshing() const
 {
-    return mLoader && (mLoader->isRunning() || mRefreshAgain);
+    return mRefreshing;
 }
 
 void PlaylistSettingsPage::setCurrent(bool aCurrent)
@@ -275,10 +275,12 @@ void PlaylistSettingsPage::playlistsUpdated()
         Q_EMIT namesRefreshed();
         return;
     }
-    if (mLoader->isRunning())
+    if (mRefreshing) {
         mRefreshAgain = true;
-    else
+    } else {
+        mRefreshing = true;
         mLoader->start();
+    }
 }
 
 void PlaylistSettingsPage::namesLoaded(const QStringList &aNames)
@@ -291,6 +293,7 @@ void PlaylistSettingsPage::namesLoaded(const QStringList &aNames)
 
 void PlaylistSettingsPage::loaderFinished()
 {
+    mRefreshing = mRefreshAgain;
     if (mRefreshAgain) {
         mRefreshAgain = false;
         mLoader->start();

@@ -76,6 +76,8 @@ private:
     QStringList mNames;
     // False until the names have been read once: until then nothing is marked missing.
     bool mNamesKnown = false;
+    // From the start of a read until its end has been handled here.
+    bool mRefreshing = false;
     bool mRefreshAgain = false;
     bool mComplete = false;
     QButtonGroup *mGroup;
