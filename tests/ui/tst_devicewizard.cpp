@@ -1,16 +1,33 @@
+#include "devices/devicelist.h"
+#include "devices/mtprefresher.h"
+#include "fakevolumesource.h"
 #include "library/librarysnapshot.h"
 #include "library/localmusiclibrary.h"
 #include "library/podcastramcache.h"
 #include "scriptedappfactory.h"
+#include "settings/phoneconfiguration.h"
+#include "settings/syncsettings.h"
 #include "testhome.h"
+#include "ui/conclusionpage.h"
+#include "ui/connectdevicepage.h"
 #include "ui/devicebackuppage.h"
+#include "ui/devicewizard.h"
+#include "ui/intropage.h"
+#include "ui/licensepage.h"
 #include "ui/playlistsettingspage.h"
 
+#include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
+#include <QLabel>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QRadioButton>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 namespace {
 const QStringList MusicNames = {u"Road Trip"_qs, u"Chill"_qs, u"Workout"_qs};
@@ -56,6 +73,105 @@ int missingCount(const QListWidget *aList)
         count += aList->item(row)->data(PlaylistSettingsPage::MissingRole).toBool() ? 1 : 0;
     return count;
 }
+// Closes the message boxes the wizard opens and keeps their texts.
+class ModalCloser : public QObject
+{
+public:
+    ModalCloser()
+    {
+        connect(&mTimer, &QTimer::timeout, this, [this] {
+            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+                mTexts.append(box->text());
+                box->reject();
+            }
+        });
+        mTimer.start(20);
+    }
+    QStringList mTexts;
+
+private:
+    QTimer mTimer;
+};
+
+// Folders posing as phones, and the device list that finds them.
+struct PhoneRig
+{
+    PhoneRig() : mVolumes(std::make_shared<FakeVolumeSource>())
+    {
+        mDevices = std::make_unique<DeviceList>(mVolumes, nullptr);
+    }
+    // aUniqueId empty: a phone never set up.
+    void add(const QString &aName, const QString &aUniqueId)
+    {
+        const QString root = mDir.filePath(aName);
+        QDir().mkpath(root + u"/VARUZ"_qs);
+        if (!aUniqueId.isEmpty()) {
+            QFile file(root + u"/VARUZ/uniqueid"_qs);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(aUniqueId.toUtf8());
+        }
+        mVolumes->plug(root + u'/', aName);
+        mDevices->RefreshDevices();
+    }
+    QString uniqueIdFile(const QString &aName) const
+    {
+        QFile file(mDir.filePath(aName) + u"/VARUZ/uniqueid"_qs);
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    }
+
+    QTemporaryDir mDir;
+    std::shared_ptr<FakeVolumeSource> mVolumes;
+    std::unique_ptr<DeviceList> mDevices;
+};
+
+QByteArray settingsBytes()
+{
+    QFile file(SyncSettings::fileName());
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void store(const QString &aUniqueId, const PhoneConfiguration &aConfiguration)
+{
+    QString message;
+    QVERIFY2(aConfiguration.save(aUniqueId, u"Phone "_qs + aUniqueId, message),
+             qPrintable(message));
+}
+
+// Goes through the pages up to aStopAt (or the last), choosing the phone named
+// aPhone on the connect page; returns the ids of the pages seen.
+QList<int> walk(DeviceWizard &aWizard, const QString &aPhone, int aStopAt = -1)
+{
+    QList<int> ids;
+    if (aWizard.currentId() == -1)
+        aWizard.restart();
+    for (int guard = 0; guard < 10; ++guard) {
+        const int id = aWizard.currentId();
+        ids.append(id);
+        if (id == aStopAt)
+            break;
+        QAbstractButton *next = aWizard.button(QWizard::NextButton);
+        if (auto *license = qobject_cast<LicensePage *>(aWizard.currentPage())) {
+            if (next->isEnabled())
+                return {};
+            license->acceptBox()->setChecked(true);
+        }
+        if (id == DeviceWizard::ConnectId) {
+            QListWidget *list = aWizard.connectPage()->deviceList();
+            const QList<QListWidgetItem *> found = list->findItems(aPhone, Qt::MatchExactly);
+            if (next->isEnabled() && aWizard.connectPage()->selectedId().isEmpty())
+                return {};
+            if (found.isEmpty())
+                return ids;
+            list->setCurrentItem(found.first());
+        }
+        if (aWizard.currentPage()->isFinalPage())
+            break;
+        if (!next->isEnabled())
+            return ids;
+        aWizard.next();
+    }
+    return ids;
+}
 } // namespace
 
 class TestDeviceWizard : public QObject
@@ -70,6 +186,15 @@ private Q_SLOTS:
     void busyLibraryDoesNotBlock();
     void backupPage_data();
     void backupPage();
+    void pageOrder_data();
+    void pageOrder();
+    void finish_data();
+    void finish();
+    void cancelWritesNothing();
+    void secondPhoneShowsItsOwnChoices();
+    void settingsFileTrouble_data();
+    void settingsFileTrouble();
+    void phoneGoneBeforeFinish();
 
 private:
     std::unique_ptr<PlaylistSettingsPage> readyPage(bool aPodcasts);
@@ -274,6 +399,223 @@ void TestDeviceWizard::backupPage()
         QCOMPARE(page.problem(), QString());
     else
         QVERIFY2(page.problem().contains(problem), qPrintable(page.problem()));
+}
+
+void TestDeviceWizard::pageOrder_data()
+{
+    QTest::addColumn<bool>("settings");
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<QList<int>>("ids");
+    QTest::addColumn<QString>("intro");
+
+    const QList<int> withLicense = {0, 1, 2, 4, 5, 7, 9};
+    const QList<int> without = {0, 2, 4, 5, 7, 9};
+    QTest::newRow("first set-up") << false << int(IntroPage::FirstSetup) << withLicense
+                                  << u"set up a phone"_qs;
+    QTest::newRow("settings, new phone")
+        << true << int(IntroPage::NewPhone) << without << u"new phone has been detected"_qs;
+    QTest::newRow("settings, change")
+        << true << int(IntroPage::ChangeSettings) << without << u"change your synchronization"_qs;
+    QTest::newRow("no settings, change") << false << int(IntroPage::ChangeSettings) << withLicense
+                                         << u"change your synchronization"_qs;
+}
+
+void TestDeviceWizard::pageOrder()
+{
+    QFETCH(bool, settings);
+    QFETCH(int, mode);
+    QFETCH(QList<int>, ids);
+    QFETCH(QString, intro);
+
+    QFile::remove(SyncSettings::fileName());
+    if (settings)
+        store(u"other"_qs, PhoneConfiguration());
+    PhoneRig rig;
+    rig.add(u"Pixel"_qs, QString());
+    DeviceWizard wizard(mLibrary.get(), *rig.mDevices, nullptr, mode);
+    wizard.restart();
+    const auto *label = wizard.currentPage()->findChild<QLabel *>();
+    QVERIFY(label && label->text().contains(intro));
+    QCOMPARE(walk(wizard, u"Pixel"_qs), ids);
+}
+
+void TestDeviceWizard::finish_data()
+{
+    QTest::addColumn<bool>("configured");
+    QTest::newRow("new phone") << false;
+    QTest::newRow("configured phone") << true;
+}
+
+void TestDeviceWizard::finish()
+{
+    QFETCH(bool, configured);
+
+    QFile::remove(SyncSettings::fileName());
+    PhoneRig rig;
+    PhoneConfiguration before;
+    if (configured) {
+        before.mConvertToMp3 = true;
+        before.mBackupPath = u"/backups/old-phone/"_qs;
+        before.mCopyAddressBook = true;
+        before.mPhotoFolders = {u"/pictures"_qs};
+        store(u"pixel-1"_qs, before);
+    }
+    rig.add(u"Pixel"_qs, configured ? u"pixel-1"_qs : QString());
+    DeviceWizard wizard(mLibrary.get(), *rig.mDevices, nullptr, IntroPage::ChangeSettings);
+    QCOMPARE(walk(wizard, u"Pixel"_qs, DeviceWizard::MusicId).last(), int(DeviceWizard::MusicId));
+    wizard.musicPage()->setPlaylistSettings(false, {u"Chill"_qs});
+    wizard.next();
+    wizard.podcastPage()->setPodcastSettings(1, {}, 3);
+    walk(wizard, QString());
+    QCOMPARE(wizard.currentId(), int(DeviceWizard::ConclusionId));
+    QCOMPARE(wizard.conclusionPage()->convertToMp3(), configured);
+    wizard.conclusionPage()->albumArtBox()->setChecked(false);
+    wizard.conclusionPage()->syncLaterRadio()->setChecked(true);
+    wizard.accept();
+    QVERIFY2(wizard.saved(), qPrintable(wizard.saveError()));
+    QVERIFY(!wizard.syncNow());
+
+    const QString id = rig.uniqueIdFile(u"Pixel"_qs);
+    QVERIFY(!id.isEmpty());
+    SyncSettings settings;
+    QCOMPARE(settings.load(), 0);
+    PhoneConfiguration after;
+    QVERIFY(after.load(settings, id));
+    QCOMPARE(after.mAllMusic, false);
+    QCOMPARE(after.mPlaylists, QStringList{u"Chill"_qs});
+    QCOMPARE(after.mPodcastSetting, 1);
+    QCOMPARE(after.mEpisodes, 3);
+    QCOMPARE(after.mAlbumArt, false);
+    QCOMPARE(after.mAlbumArtExisting, true);
+    // A visit to the wizard keeps what its pages were shown.
+    QCOMPARE(after.mConvertToMp3, before.mConvertToMp3);
+    QCOMPARE(after.mBackupPath, before.mBackupPath);
+    QCOMPARE(after.mCopyAddressBook, before.mCopyAddressBook);
+    QCOMPARE(after.mPhotoFolders, before.mPhotoFolders);
+}
+
+void TestDeviceWizard::cancelWritesNothing()
+{
+    QFile::remove(SyncSettings::fileName());
+    PhoneConfiguration stored;
+    stored.mAllMusic = false;
+    stored.mPlaylists = {u"Workout"_qs};
+    store(u"pixel-1"_qs, stored);
+    const QByteArray bytes = settingsBytes();
+    PhoneRig rig;
+    rig.add(u"Pixel"_qs, u"pixel-1"_qs);
+    DeviceWizard wizard(mLibrary.get(), *rig.mDevices, nullptr, IntroPage::ChangeSettings);
+    walk(wizard, u"Pixel"_qs);
+    QCOMPARE(wizard.currentId(), int(DeviceWizard::ConclusionId));
+    wizard.conclusionPage()->convertBox()->setChecked(true);
+    wizard.reject();
+    QVERIFY(!wizard.saved());
+    QCOMPARE(settingsBytes(), bytes);
+}
+
+void TestDeviceWizard::secondPhoneShowsItsOwnChoices()
+{
+    QFile::remove(SyncSettings::fileName());
+    PhoneConfiguration first;
+    first.mAllMusic = false;
+    first.mPlaylists = {u"Chill"_qs};
+    first.mEpisodes = 2;
+    first.mConvertToMp3 = true;
+    store(u"phone-a"_qs, first);
+    PhoneConfiguration second;
+    second.mEpisodes = 5;
+    store(u"phone-b"_qs, second);
+    PhoneRig rig;
+    rig.add(u"Alpha"_qs, u"phone-a"_qs);
+    rig.add(u"Beta"_qs, u"phone-b"_qs);
+    DeviceWizard wizard(mLibrary.get(), *rig.mDevices, nullptr, IntroPage::ChangeSettings);
+
+    walk(wizard, u"Beta"_qs, DeviceWizard::PodcastId);
+    QVERIFY(wizard.musicPage()->allSelected());
+    QCOMPARE(wizard.podcastPage()->episodes(), 5);
+    wizard.back();
+    wizard.back();
+    QCOMPARE(wizard.currentId(), int(DeviceWizard::ConnectId));
+    walk(wizard, u"Alpha"_qs);
+    QCOMPARE(wizard.musicPage()->playlistNames(), QStringList{u"Chill"_qs});
+    QCOMPARE(wizard.podcastPage()->episodes(), 2);
+    QVERIFY(wizard.conclusionPage()->convertToMp3());
+    wizard.accept();
+    QVERIFY(wizard.saved());
+    SyncSettings settings;
+    QCOMPARE(settings.load(), 0);
+    QCOMPARE(settings.numberOfEpisodesToSync(u"phone-a"_qs), 2);
+    QCOMPARE(settings.numberOfEpisodesToSync(u"phone-b"_qs), 5);
+}
+
+void TestDeviceWizard::settingsFileTrouble_data()
+{
+    QTest::addColumn<bool>("damaged");
+    QTest::newRow("damaged file kept aside") << true;
+    QTest::newRow("file cannot be written") << false;
+}
+
+void TestDeviceWizard::settingsFileTrouble()
+{
+    QFETCH(bool, damaged);
+
+    const QString file = SyncSettings::fileName();
+    QFile::remove(file);
+    const QByteArray garbage = "<settings><device><id>pixel-1</id>";
+    if (damaged) {
+        QFile out(file);
+        QVERIFY(out.open(QIODevice::WriteOnly));
+        out.write(garbage);
+    } else {
+        // A folder in the file's place: it can be neither read nor written.
+        QVERIFY(QDir().mkpath(file));
+    }
+    PhoneRig rig;
+    rig.add(u"Pixel"_qs, u"pixel-1"_qs);
+    ModalCloser closer;
+    {
+        DeviceWizard wizard(mLibrary.get(), *rig.mDevices, nullptr, IntroPage::ChangeSettings);
+        QSignalSpy failed(&wizard, &DeviceWizard::saveFailed);
+        walk(wizard, u"Pixel"_qs);
+        wizard.accept();
+        QCOMPARE(wizard.saved(), damaged);
+        QCOMPARE(failed.count(), damaged ? 0 : 1);
+        QCOMPARE(closer.mTexts.size(), damaged ? 0 : 1);
+    }
+    if (damaged) {
+        const QStringList copies =
+            QDir(QFileInfo(file).path()).entryList({u"varuz.xml.bad*"_qs}, QDir::Files);
+        QCOMPARE(copies.size(), 1);
+        QFile copy(QFileInfo(file).path() + u'/' + copies.first());
+        QVERIFY(copy.open(QIODevice::ReadOnly));
+        QCOMPARE(copy.readAll(), garbage);
+        SyncSettings settings;
+        QCOMPARE(settings.load(), 0);
+        QVERIFY(settings.isConfigured(u"pixel-1"_qs));
+        QDir(QFileInfo(file).path()).remove(copies.first());
+    } else {
+        QVERIFY(QDir(file).removeRecursively());
+    }
+}
+
+void TestDeviceWizard::phoneGoneBeforeFinish()
+{
+    QFile::remove(SyncSettings::fileName());
+    PhoneRig rig;
+    rig.add(u"Pixel"_qs, u"pixel-1"_qs);
+    ModalCloser closer;
+    DeviceWizard wizard(mLibrary.get(), *rig.mDevices, nullptr, IntroPage::ChangeSettings);
+    QSignalSpy failed(&wizard, &DeviceWizard::saveFailed);
+    walk(wizard, u"Pixel"_qs);
+    rig.mVolumes->unplug(rig.mDir.filePath(u"Pixel"_qs) + u'/');
+    rig.mDevices->RefreshDevices();
+    QVERIFY(rig.mDevices->GetDevices().isEmpty());
+    wizard.accept();
+    QVERIFY(!wizard.saved());
+    QCOMPARE(failed.count(), 1);
+    SyncSettings settings;
+    settings.load();
+    QVERIFY(!settings.isConfigured(u"pixel-1"_qs));
 }
 
 QTEST_MAIN(TestDeviceWizard)
