@@ -65,6 +65,7 @@ DeviceBackupPage::DeviceBackupPage(const QList<ITunesBackup> &aBackups, QWidget 
         row->addWidget(box);
         layout->addLayout(row);
     }
+    layout->addStretch();
 }
 
 void DeviceBackupPage::setChoice(const QString &aBackupPath, bool aTextMessages, bool aAddressBook,
