@@ -17,6 +17,8 @@
 #include <QMessageBox>
 #include <QPixmap>
 
+#include <limits>
+
 // Resources of a static library are registered by hand; outside any namespace.
 static void initWizardResources()
 {
@@ -89,8 +91,16 @@ void DeviceWizard::updateSpace(PlaylistSettingsPage *aPage, Device *aDevice)
 {
     qint64 used = 0;
     qint64 free = 0;
-    if (aDevice)
+    quint64 totalBytes = 0;
+    quint64 freeBytes = 0;
+    // A drive's sizes from its last answered check: asking a drive that has
+    // stopped answering would freeze the window.
+    if (aDevice && mDevices.lastDiskSpace(aDevice, totalBytes, freeBytes)) {
+        free = qint64(qMin<quint64>(freeBytes, quint64(std::numeric_limits<qint64>::max())));
+        used = freeBytes < totalBytes ? qint64(totalBytes - freeBytes) : 0;
+    } else if (aDevice && aDevice->GetDeviceType() == Device::TypeMtp) {
         SpaceCalculator::calculate(*aDevice, used, free);
+    }
     aPage->showSpace(used, free);
 }
 
