@@ -190,11 +190,9 @@ private Q_SLOTS:
     void pageOrder();
     void finish_data();
     void finish();
-    void cancelWritesNothing();
     void secondPhoneShowsItsOwnChoices();
-    void settingsFileTrouble_data();
-    void settingsFileTrouble();
-    void phoneGoneBeforeFinish();
+    void finishFails_data();
+    void finishFails();
 
 private:
     std::unique_ptr<PlaylistSettingsPage> readyPage(bool aPodcasts);
@@ -442,13 +440,16 @@ void TestDeviceWizard::pageOrder()
 void TestDeviceWizard::finish_data()
 {
     QTest::addColumn<bool>("configured");
-    QTest::newRow("new phone") << false;
-    QTest::newRow("configured phone") << true;
+    QTest::addColumn<bool>("cancel");
+    QTest::newRow("new phone") << false << false;
+    QTest::newRow("configured phone") << true << false;
+    QTest::newRow("configured phone, cancelled") << true << true;
 }
 
 void TestDeviceWizard::finish()
 {
     QFETCH(bool, configured);
+    QFETCH(bool, cancel);
 
     QFile::remove(SyncSettings::fileName());
     PhoneRig rig;
@@ -460,6 +461,7 @@ void TestDeviceWizard::finish()
         before.mPhotoFolders = {u"/pictures"_qs};
         store(u"pixel-1"_qs, before);
     }
+    const QByteArray bytes = settingsBytes();
     rig.add(u"Pixel"_qs, configured ? u"pixel-1"_qs : QString());
     DeviceWizard wizard(mLibrary.get(), *rig.mDevices, nullptr, IntroPage::ChangeSettings);
     QCOMPARE(walk(wizard, u"Pixel"_qs, DeviceWizard::MusicId).last(), int(DeviceWizard::MusicId));
@@ -471,6 +473,12 @@ void TestDeviceWizard::finish()
     QCOMPARE(wizard.conclusionPage()->convertToMp3(), configured);
     wizard.conclusionPage()->albumArtBox()->setChecked(false);
     wizard.conclusionPage()->syncLaterRadio()->setChecked(true);
+    if (cancel) {
+        wizard.reject();
+        QVERIFY(!wizard.saved());
+        QCOMPARE(settingsBytes(), bytes);
+        return;
+    }
     wizard.accept();
     QVERIFY2(wizard.saved(), qPrintable(wizard.saveError()));
     QVERIFY(!wizard.syncNow());
@@ -492,25 +500,6 @@ void TestDeviceWizard::finish()
     QCOMPARE(after.mBackupPath, before.mBackupPath);
     QCOMPARE(after.mCopyAddressBook, before.mCopyAddressBook);
     QCOMPARE(after.mPhotoFolders, before.mPhotoFolders);
-}
-
-void TestDeviceWizard::cancelWritesNothing()
-{
-    QFile::remove(SyncSettings::fileName());
-    PhoneConfiguration stored;
-    stored.mAllMusic = false;
-    stored.mPlaylists = {u"Workout"_qs};
-    store(u"pixel-1"_qs, stored);
-    const QByteArray bytes = settingsBytes();
-    PhoneRig rig;
-    rig.add(u"Pixel"_qs, u"pixel-1"_qs);
-    DeviceWizard wizard(mLibrary.get(), *rig.mDevices, nullptr, IntroPage::ChangeSettings);
-    walk(wizard, u"Pixel"_qs);
-    QCOMPARE(wizard.currentId(), int(DeviceWizard::ConclusionId));
-    wizard.conclusionPage()->convertBox()->setChecked(true);
-    wizard.reject();
-    QVERIFY(!wizard.saved());
-    QCOMPARE(settingsBytes(), bytes);
 }
 
 void TestDeviceWizard::secondPhoneShowsItsOwnChoices()
@@ -548,28 +537,31 @@ void TestDeviceWizard::secondPhoneShowsItsOwnChoices()
     QCOMPARE(settings.numberOfEpisodesToSync(u"phone-b"_qs), 5);
 }
 
-void TestDeviceWizard::settingsFileTrouble_data()
+void TestDeviceWizard::finishFails_data()
 {
-    QTest::addColumn<bool>("damaged");
-    QTest::newRow("damaged file kept aside") << true;
-    QTest::newRow("file cannot be written") << false;
+    QTest::addColumn<QString>("trouble");
+    QTest::addColumn<bool>("saved");
+    QTest::newRow("damaged file kept aside") << u"damaged"_qs << true;
+    QTest::newRow("file cannot be written") << u"unwritable"_qs << false;
+    QTest::newRow("phone gone before Finish") << u"gone"_qs << false;
 }
 
-void TestDeviceWizard::settingsFileTrouble()
+void TestDeviceWizard::finishFails()
 {
-    QFETCH(bool, damaged);
+    QFETCH(QString, trouble);
+    QFETCH(bool, saved);
 
     const QString file = SyncSettings::fileName();
+    QDir folder = QFileInfo(file).dir();
     QFile::remove(file);
     const QByteArray garbage = "<settings><device><id>pixel-1</id>";
-    if (damaged) {
-        QFile out(file);
-        QVERIFY(out.open(QIODevice::WriteOnly));
-        out.write(garbage);
-    } else {
-        // A folder in the file's place: it can be neither read nor written.
+    QFile out(file);
+    if (trouble == u"damaged")
+        QVERIFY(out.open(QIODevice::WriteOnly) && out.write(garbage) > 0);
+    out.close();
+    // A folder in the file's place can be neither read nor written.
+    if (trouble == u"unwritable")
         QVERIFY(QDir().mkpath(file));
-    }
     PhoneRig rig;
     rig.add(u"Pixel"_qs, u"pixel-1"_qs);
     ModalCloser closer;
@@ -577,45 +569,28 @@ void TestDeviceWizard::settingsFileTrouble()
         DeviceWizard wizard(mLibrary.get(), *rig.mDevices, nullptr, IntroPage::ChangeSettings);
         QSignalSpy failed(&wizard, &DeviceWizard::saveFailed);
         walk(wizard, u"Pixel"_qs);
+        if (trouble == u"gone") {
+            rig.mVolumes->unplug(rig.mDir.filePath(u"Pixel"_qs) + u'/');
+            rig.mDevices->RefreshDevices();
+            QVERIFY(rig.mDevices->GetDevices().isEmpty());
+        }
         wizard.accept();
-        QCOMPARE(wizard.saved(), damaged);
-        QCOMPARE(failed.count(), damaged ? 0 : 1);
-        QCOMPARE(closer.mTexts.size(), damaged ? 0 : 1);
+        QCOMPARE(wizard.saved(), saved);
+        QCOMPARE(failed.count(), saved ? 0 : 1);
+        QCOMPARE(closer.mTexts.size(), saved ? 0 : 1);
     }
-    if (damaged) {
-        const QStringList copies =
-            QDir(QFileInfo(file).path()).entryList({u"varuz.xml.bad*"_qs}, QDir::Files);
-        QCOMPARE(copies.size(), 1);
-        QFile copy(QFileInfo(file).path() + u'/' + copies.first());
+    QDir(file).removeRecursively();
+    SyncSettings settings;
+    QCOMPARE(settings.load() == 0, saved);
+    QCOMPARE(settings.isConfigured(u"pixel-1"_qs), saved);
+    const QStringList copies = folder.entryList({u"varuz.xml.bad*"_qs}, QDir::Files);
+    QCOMPARE(copies.size(), trouble == u"damaged" ? 1 : 0);
+    if (!copies.isEmpty()) {
+        QFile copy(folder.filePath(copies.first()));
         QVERIFY(copy.open(QIODevice::ReadOnly));
         QCOMPARE(copy.readAll(), garbage);
-        SyncSettings settings;
-        QCOMPARE(settings.load(), 0);
-        QVERIFY(settings.isConfigured(u"pixel-1"_qs));
-        QDir(QFileInfo(file).path()).remove(copies.first());
-    } else {
-        QVERIFY(QDir(file).removeRecursively());
+        folder.remove(copies.first());
     }
-}
-
-void TestDeviceWizard::phoneGoneBeforeFinish()
-{
-    QFile::remove(SyncSettings::fileName());
-    PhoneRig rig;
-    rig.add(u"Pixel"_qs, u"pixel-1"_qs);
-    ModalCloser closer;
-    DeviceWizard wizard(mLibrary.get(), *rig.mDevices, nullptr, IntroPage::ChangeSettings);
-    QSignalSpy failed(&wizard, &DeviceWizard::saveFailed);
-    walk(wizard, u"Pixel"_qs);
-    rig.mVolumes->unplug(rig.mDir.filePath(u"Pixel"_qs) + u'/');
-    rig.mDevices->RefreshDevices();
-    QVERIFY(rig.mDevices->GetDevices().isEmpty());
-    wizard.accept();
-    QVERIFY(!wizard.saved());
-    QCOMPARE(failed.count(), 1);
-    SyncSettings settings;
-    settings.load();
-    QVERIFY(!settings.isConfigured(u"pixel-1"_qs));
 }
 
 QTEST_MAIN(TestDeviceWizard)
