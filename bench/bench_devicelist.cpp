@@ -105,7 +105,10 @@ int main(int argc, char **argv)
     settings.setConfig(u"g1"_qs, true, 0, {}, {}, u"Galaxy"_qs);
     settings.save();
 
+    QElapsedTimer first;
+    first.start();
     list.RefreshDevices();
+    std::printf("first refresh (new mounts):    %8.3f ms\n", double(first.nsecsElapsed()) / 1e6);
     list.RefreshDevices();
     QCoreApplication::processEvents();
     std::printf("devices: %d, of them USB drives: %d\n", int(list.GetDevices().size()),

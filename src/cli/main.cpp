@@ -1,9 +1,11 @@
 // mobrelay-sync: the synchronisation engine without a window, for scripts,
-// headless machines and end-to-end tests. A folder stands in for a phone
-// mounted as a USB drive.
+// headless machines and end-to-end tests. A phone is an attached one (named by
+// its id, or the connected one) or a folder standing in for a USB drive.
 #include "backup/phonedataexport.h"
 #include "backupcommands.h"
 #include "core/logger.h"
+#include "devices/device.h"
+#include "devices/devicelist.h"
 #include "devices/usbmsdevice.h"
 #include "interrupts.h"
 #include "library/localmusiclibrary.h"
@@ -11,6 +13,7 @@
 #include "librarybusywatch.h"
 #include "librarywaiter.h"
 #include "phoneconfigurator.h"
+#include "phonefinder.h"
 #include "phonefolder.h"
 #include "settings/syncsettings.h"
 #include "syncclioptions.h"
@@ -123,6 +126,62 @@ void warnAboutUnknownNames(const SyncCliOptions &aOptions)
     }
 }
 
+int listDevices(const SyncCliOptions &aOptions)
+{
+    PhoneFinder finder(aOptions);
+    finder.find();
+    DeviceList &list = finder.list();
+    const QList<Device *> devices = list.GetDevices();
+    if (devices.isEmpty()) {
+        print(stdout, QStringLiteral("none\n"));
+        return ExitCode::Success;
+    }
+    QString text;
+    for (Device *device : devices) {
+        const QString state = !finder.answers(device)  ? QStringLiteral("not answering")
+                              : device->isDisabled()   ? QStringLiteral("no companion app")
+                              : device->IsConfigured() ? QStringLiteral("configured")
+                                                       : QStringLiteral("not configured");
+        text += list.deviceId(device) + QLatin1Char('\t') + PhoneFinder::kind(*device) +
+                QLatin1Char('\t') + device->FriendlyName() + QLatin1Char('\t') + state +
+                QLatin1Char('\n');
+    }
+    print(stdout, text);
+    return ExitCode::Success;
+}
+
+// The phone a command names by id, or the connected one when it names none.
+// Returns 0 or the exit status, with the reason said.
+int attachedPhone(const SyncCliOptions &aOptions, PhoneFinder &aFinder,
+                  std::shared_ptr<Device> &aDevice, QString &aWhere)
+{
+    aFinder.find();
+    DeviceList &list = aFinder.list();
+    Device *device =
+        aOptions.mPhoneId.isEmpty() ? list.ConnectedDevice() : list.deviceById(aOptions.mPhoneId);
+    if (!device) {
+        error(aOptions.mPhoneId.isEmpty()
+                  ? QStringLiteral("no phone is connected")
+                  : QStringLiteral("no attached phone has the id %1 (see \"devices\")")
+                        .arg(aOptions.mPhoneId));
+        return ExitCode::NoPhone;
+    }
+    aWhere =
+        list.deviceId(device) + QStringLiteral(" (") + device->FriendlyName() + QLatin1Char(')');
+    if (!aFinder.answers(device)) {
+        error(QStringLiteral("the phone %1 does not answer").arg(aWhere));
+        return ExitCode::NoPhone;
+    }
+    if (device->isDisabled()) {
+        error(QStringLiteral("the phone %1 has no companion app (no VARUZ/android.xml on any "
+                             "storage): install it on the phone first")
+                  .arg(aWhere));
+        return ExitCode::NoPhone;
+    }
+    aDevice = list.sharedDevice(device);
+    return 0;
+}
+
 int configure(const SyncCliOptions &aOptions)
 {
     if (!aOptions.mDataBackup.isEmpty()) {
@@ -135,34 +194,59 @@ int configure(const SyncCliOptions &aOptions)
         }
     }
     PhoneFolder phone(aOptions.mPhoneFolder);
-    if (!phone.create()) {
-        error(QStringLiteral("cannot create the phone folder %1").arg(phone.path()));
-        return ExitCode::CannotCreate;
+    std::unique_ptr<PhoneFinder> finder;
+    std::shared_ptr<Device> device;
+    QString where;
+    if (!aOptions.mPhoneId.isEmpty()) {
+        finder = std::make_unique<PhoneFinder>(aOptions);
+        if (const int status = attachedPhone(aOptions, *finder, device, where))
+            return status;
+    } else {
+        if (!phone.create()) {
+            error(QStringLiteral("cannot create the phone folder %1").arg(phone.path()));
+            return ExitCode::CannotCreate;
+        }
+        device = phone.sharedDevice();
+        where = phone.path();
     }
     warnAboutUnknownNames(aOptions);
     QString message;
-    const int result = PhoneConfigurator::configure(phone.device(), aOptions, message);
+    const int result = PhoneConfigurator::configure(*device, aOptions, message);
     if (result != 0) {
         error(message);
         return result;
     }
-    print(stdout, QStringLiteral("configured the phone at %1\n").arg(phone.path()) +
-                      PhoneConfigurator::describe(phone.device().UniqueDeviceId()));
+    print(stdout, QStringLiteral("configured the phone at %1\n").arg(where) +
+                      PhoneConfigurator::describe(device->UniqueDeviceId()));
     return ExitCode::Success;
 }
 
 int synchronise(const SyncCliOptions &aOptions)
 {
+    // Kept for the run: it owns the phone's transport. Looked for before the
+    // library, which may keep the command waiting.
+    std::unique_ptr<PhoneFinder> finder;
+    std::shared_ptr<Device> device;
+    if (aOptions.mPhoneFolder.isEmpty()) {
+        finder = std::make_unique<PhoneFinder>(aOptions);
+        QString where;
+        if (const int status = attachedPhone(aOptions, *finder, device, where))
+            return status;
+        print(stdout, QStringLiteral("phone ") + where + QLatin1Char('\n'));
+    }
     QString path;
     if (const int result = readyLibrary(aOptions, aOptions.mWaitSeconds, path))
         return result;
-    PhoneFolder phone(aOptions.mPhoneFolder, aOptions.mFreeSpace);
-    if (!phone.exists()) {
-        error(QStringLiteral("there is no phone folder at %1").arg(phone.path()));
-        return ExitCode::NoInput;
+    if (!device) {
+        PhoneFolder phone(aOptions.mPhoneFolder, aOptions.mFreeSpace);
+        if (!phone.exists()) {
+            error(QStringLiteral("there is no phone folder at %1").arg(phone.path()));
+            return ExitCode::NoInput;
+        }
+        device = phone.sharedDevice();
     }
     LocalMusicLibrary library(std::make_shared<XmlITunesAppFactory>(path));
-    SyncRunner runner(library, phone.sharedDevice(), aOptions);
+    SyncRunner runner(library, device, aOptions);
     return runner.run();
 }
 
@@ -194,6 +278,8 @@ int main(int argc, char *argv[])
         return configure(options);
     case SyncCliOptions::Command::Sync:
         return synchronise(options);
+    case SyncCliOptions::Command::Devices:
+        return listDevices(options);
     case SyncCliOptions::Command::Backups:
         return BackupCommands::listBackups(options);
     case SyncCliOptions::Command::Export:

@@ -1,5 +1,7 @@
 #include "syncclioptions.h"
 
+#include "phonefinder.h"
+
 #include <limits>
 
 namespace {
@@ -49,16 +51,19 @@ QString SyncCliOptions::usage()
     return QStringLiteral(
         "Usage:\n"
         "  mobrelay-sync [--library FILE] [--wait SECONDS] playlists\n"
-        "  mobrelay-sync [--library FILE] configure DIR [--playlists all|none|NAME[,NAME...]]\n"
+        "  mobrelay-sync devices\n"
+        "  mobrelay-sync [--library FILE] configure DIR|ID [--playlists all|none|NAME[,NAME...]]\n"
         "        [--podcasts all|none|NAME[,NAME...]] [--episodes N] [--album-art on|off]\n"
         "        [--album-art-existing on|off] [--convert-to-mp3 on|off]\n"
         "        [--backup BACKUP --copy messages,contacts,photos|none [--photo-folder DIR]...]\n"
-        "  mobrelay-sync [--library FILE] [--wait SECONDS] sync DIR [--yes | --no-delete]\n"
+        "  mobrelay-sync [--library FILE] [--wait SECONDS] sync [DIR|ID] [--yes | --no-delete]\n"
         "        [--force-full] [--allow-low-space] [--free-space BYTES]\n"
         "  mobrelay-sync backups [FOLDER...]\n"
         "  mobrelay-sync export BACKUP OUT_DIR\n"
-        "DIR is the root folder of a phone mounted as a USB drive. BACKUP is an iPhone\n"
-        "backup folder or a BlackBerry backup file (.ipd).\n");
+        "DIR is the root folder of a phone mounted as a USB drive. ID names an attached\n"
+        "phone as \"devices\" lists it; \"sync\" without either synchronises the connected\n"
+        "phone (the configured one set up last), and exits with 69 when there is none.\n"
+        "BACKUP is an iPhone backup folder or a BlackBerry backup file (.ipd).\n");
 }
 
 bool SyncCliOptions::parseOption(const QString &aName, const QStringList &aArguments, int &aIndex,
@@ -76,7 +81,9 @@ bool SyncCliOptions::parseOption(const QString &aName, const QStringList &aArgum
                                               QStringLiteral("--backup"),
                                               QStringLiteral("--copy"),
                                               QStringLiteral("--photo-folder"),
-                                              QStringLiteral("--free-space")};
+                                              QStringLiteral("--free-space"),
+                                              QStringLiteral("--mount-table"),
+                                              QStringLiteral("--sysfs")};
         return withValue.contains(aName);
     };
     QString value;
@@ -117,6 +124,10 @@ bool SyncCliOptions::parseOption(const QString &aName, const QStringList &aArgum
         if (!parseCount(value, 24 * 3600, number))
             return bad();
         mWaitSeconds = int(number);
+    } else if (aName == QLatin1String("--mount-table") || aName == QLatin1String("--sysfs")) {
+        if (value.isEmpty())
+            return bad();
+        (aName == QLatin1String("--sysfs") ? mSysfsRoot : mMountTable) = value;
     } else if (aName == QLatin1String("--playlists")) {
         if (!onlyFor(Command::Configure) || !parseSelection(value, mPlaylists))
             return aError.isEmpty() ? bad() : false;
@@ -233,6 +244,8 @@ bool SyncCliOptions::parse(const QStringList &aArguments, QString &aError)
                 mCommand = Command::Backups;
             else if (argument == QLatin1String("export"))
                 mCommand = Command::Export;
+            else if (argument == QLatin1String("devices"))
+                mCommand = Command::Devices;
             else {
                 aError = QStringLiteral("unknown command '%1'").arg(argument);
                 return false;
@@ -246,18 +259,24 @@ bool SyncCliOptions::parse(const QStringList &aArguments, QString &aError)
         aError = QStringLiteral("no command given");
         return false;
     case Command::Playlists:
+    case Command::Devices:
         if (!positional.isEmpty()) {
-            aError = QStringLiteral("playlists takes no arguments");
+            aError = (mCommand == Command::Devices ? QStringLiteral("devices")
+                                                   : QStringLiteral("playlists")) +
+                     QStringLiteral(" takes no arguments");
             return false;
         }
         return true;
     case Command::Configure:
     case Command::Sync:
-        if (positional.size() != 1 || positional.first().isEmpty()) {
-            aError = QStringLiteral("expected exactly one phone folder");
+        if (positional.size() > 1 || (mCommand == Command::Configure && positional.isEmpty()) ||
+            (!positional.isEmpty() && positional.first().isEmpty())) {
+            aError = QStringLiteral("expected exactly one phone folder or device id");
             return false;
         }
-        mPhoneFolder = positional.first();
+        if (!positional.isEmpty())
+            (PhoneFinder::isDeviceId(positional.first()) ? mPhoneId : mPhoneFolder) =
+                positional.first();
         if (mDataBackup.isEmpty() && (!mCopy.isEmpty() || !mPhotoFolders.isEmpty())) {
             aError = QStringLiteral("--copy and --photo-folder need --backup");
             return false;

@@ -13,6 +13,9 @@ constexpr int Usage = 64;
 // The library file will never parse.
 constexpr int DataError = 65;
 constexpr int NoInput = 66;
+// "sync" or "configure" found no phone to use: none attached, none with the id
+// given, or the phone does not answer or lacks the companion app.
+constexpr int NoPhone = 69;
 constexpr int CannotCreate = 73;
 constexpr int TemporaryFailure = 75;
 constexpr int Interrupted = 130;
@@ -30,7 +33,8 @@ public:
         Configure,
         Sync,
         Backups,
-        Export
+        Export,
+        Devices
     };
     enum class Answer
     {
@@ -54,6 +58,11 @@ public:
     Command mCommand = Command::None;
     QString mLibraryFile;
     QString mPhoneFolder;
+    // A phone named by the id that "devices" prints, in place of a folder.
+    QString mPhoneId;
+    // Where the phones are looked for; empty means the system's own.
+    QString mMountTable;
+    QString mSysfsRoot;
     // "backups": folders to search besides the usual ones; "export": the backup.
     QStringList mBackupFolders;
     QString mBackupPath;

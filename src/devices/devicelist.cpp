@@ -7,6 +7,7 @@
 #include "devices/deviceparentms.h"
 #include "devices/mountedchecker.h"
 #include "devices/mountedcheckerthread.h"
+#include "devices/mtp/deviceparentmtpmac.h"
 #include "devices/mtprefresher.h"
 #include "devices/usbbus.h"
 #include "devices/usbmsdevice.h"
@@ -63,7 +64,12 @@ DeviceList::~DeviceList()
         mMtp->unlock();
     // An enumeration still running holds pointers to the phones below.
     mMtp.reset();
-    mCheckerThread.reset();
+    // A check stuck on a hung mount cannot be interrupted; rather than keep the
+    // window from closing, the thread is left to end with the process.
+    if (mCheckerThread->stop(CheckerStopWaitMs))
+        mCheckerThread.reset();
+    else
+        (void)mCheckerThread.release();
     mDevices.clear();
     mEntries.clear();
 }
@@ -221,6 +227,11 @@ bool DeviceList::lastDiskSpace(Device *aDevice, quint64 &aTotalBytes, quint64 &a
     return true;
 }
 
+bool DeviceList::mtpSearchActive() const
+{
+    return mMtp && mMtp->isActive();
+}
+
 int DeviceList::pendingMountChecks() const
 {
     int pending = 0;
@@ -251,7 +262,10 @@ QString DeviceList::makeId(Device *aDevice, DeviceParent *aParent, const QString
         base =
             QStringLiteral("usb:") + (node.isEmpty() ? root : node.section(QLatin1Char('/'), -1));
     } else {
-        QString name = aParent->name().simplified();
+        // The serial number holds across plug-ins and across programs; the name
+        // stands in for phones of other kinds.
+        const auto *mtp = dynamic_cast<DeviceParentMtpMac *>(aParent);
+        QString name = (mtp ? mtp->identity() : aParent->name()).simplified();
         name.replace(QLatin1Char(' '), QLatin1Char('_'));
         if (name.isEmpty())
             name = QStringLiteral("phone");
@@ -387,6 +401,7 @@ bool DeviceList::refreshMtpDevices()
     const QString signature = mUsbBus ? mUsbBus->signature() : QString();
     if (signature != mUsbSignature) {
         mUsbSignature = signature;
+        mMtpCandidates = mUsbBus ? mUsbBus->phoneCandidates() : QSet<QString>();
         mMtpRescanNeeded = true;
         mUnableReported = false;
     }
@@ -416,12 +431,13 @@ bool DeviceList::refreshMtpDevices()
         changed = true;
     }
 
-    if (mLastEnumerationUnable && ++mRefreshesSinceUnable >= RetryUnopenedEveryRefreshes)
+    if ((mLastEnumerationUnable || phonesMissing()) &&
+        ++mRefreshesSinceSearch >= RetryUnopenedEveryRefreshes)
         mMtpRescanNeeded = true;
     if (mMtpRescanNeeded && !mRefresherLocked) {
         mMtpRescanNeeded = false;
         mLastEnumerationUnable = false;
-        mRefreshesSinceUnable = 0;
+        mRefreshesSinceSearch = 0;
         QList<DeviceParent *> phones;
         for (const Entry &entry : std::as_const(mEntries)) {
             if (entry.mKey.isEmpty())
@@ -430,6 +446,18 @@ bool DeviceList::refreshMtpDevices()
         mMtp->start(phones);
     }
     return changed;
+}
+
+bool DeviceList::phonesMissing() const
+{
+    if (mMtpCandidates.isEmpty())
+        return false;
+    QSet<QString> listed;
+    for (const Entry &entry : mEntries) {
+        if (const auto *phone = dynamic_cast<const DeviceParentMtpMac *>(entry.mParent.get()))
+            listed.insert(phone->busLocation());
+    }
+    return !listed.contains(mMtpCandidates);
 }
 
 void DeviceList::refresherUnableToOpen()
@@ -523,7 +551,12 @@ void DeviceList::DisableAutoRefresh()
     Logger &log = Logger::instance();
     if (mState != State::Enabled) {
         log.text("Autorefresh already disabled");
-        return;
+        // Every call is answered once the lock is held: the wizard and then a
+        // run may each wait for it.
+        if (mState == State::Disabled && (mRefresherLocked || !mMtp))
+            QMetaObject::invokeMethod(this, &DeviceList::autoRefreshDisabled, Qt::QueuedConnection);
+        if (mState == State::Disabling || mRefresherLocked || !mMtp)
+            return;
     }
     mState = State::Disabling;
     mTimer.stop();

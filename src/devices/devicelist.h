@@ -33,9 +33,11 @@ public:
     // How long DisableAutoRefresh waits for the work lock before it logs that
     // the enumeration seems stalled (it keeps waiting).
     static constexpr int StalledAfterMs = 5000;
-    // A phone that would not open (a desktop file manager holding it) is tried
-    // again at this pace even though the USB bus did not change.
+    // A phone that would not open (a desktop file manager holding it) or showed
+    // no storage yet (locked) is looked for again at this pace even though the
+    // USB bus did not change.
     static constexpr int RetryUnopenedEveryRefreshes = 5;
+    static constexpr int CheckerStopWaitMs = 2000;
 
     DeviceList(std::shared_ptr<VolumeSource> aVolumes, std::unique_ptr<MtpRefresher> aMtp,
                QObject *aParent = nullptr);
@@ -54,7 +56,7 @@ public:
     bool RefreshDevices();
     void EnableAutoRefresh(MDeviceListObserver *aObserver);
     // Stops refreshing at once and asks for the MTP work lock without blocking;
-    // autoRefreshDisabled() follows once the lock is held.
+    // autoRefreshDisabled() follows once the lock is held, for every call.
     void DisableAutoRefresh();
     // False only once refreshing is off and the work lock is held.
     bool autoRefreshEnabled() const { return mState != State::Disabled; }
@@ -67,6 +69,8 @@ public:
     int mountedState(Device *aDevice) const;
     // Sizes of a USB drive from its last answered check; false when there is none.
     bool lastDiskSpace(Device *aDevice, quint64 &aTotalBytes, quint64 &aFreeBytes) const;
+    // An MTP search is running; its phones are merged by the first refresh after it.
+    bool mtpSearchActive() const;
     // Mounted checks asked for and not yet answered.
     int pendingMountChecks() const;
     // Asks the checker for fresh sizes of a drive; diskSpaceChanged follows if they moved.
@@ -126,6 +130,8 @@ private:
     void removeEntry(int aIndex);
     QString makeId(Device *aDevice, DeviceParent *aParent, const QString &aKey) const;
     int orderOf(Device *aDevice);
+    // A device on the bus looks like a phone but no listed phone sits there.
+    bool phonesMissing() const;
     const Entry *entryOf(Device *aDevice) const;
     QString rootOf(Device *aDevice) const;
 
@@ -152,7 +158,9 @@ private:
     bool mMtpRescanNeeded = true;
     bool mUnableReported = false;
     bool mLastEnumerationUnable = false;
-    int mRefreshesSinceUnable = 0;
+    // MTP-looking devices on the bus, read when the bus changes.
+    QSet<QString> mMtpCandidates;
+    int mRefreshesSinceSearch = 0;
     // Settings line per unique device id, valid while the settings file keeps
     // its time and size: loading it per device on every tick is what a refresh
     // would otherwise spend its time on.

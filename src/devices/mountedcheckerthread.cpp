@@ -14,6 +14,12 @@ MountedCheckerThread::~MountedCheckerThread()
     wait();
 }
 
+bool MountedCheckerThread::stop(int aWaitMs)
+{
+    quit();
+    return wait(QDeadlineTimer(aWaitMs));
+}
+
 void MountedCheckerThread::run()
 {
     exec();

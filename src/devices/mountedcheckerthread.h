@@ -18,6 +18,9 @@ public:
     // Waits for a check in progress to end.
     ~MountedCheckerThread() override;
 
+    // Asks the thread to end; false when a check still hangs after aWaitMs.
+    bool stop(int aWaitMs);
+
     MountedChecker *checker() const { return mChecker.get(); }
 
 protected:

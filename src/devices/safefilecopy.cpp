@@ -118,22 +118,32 @@ SafeFileCopy::Result SafeFileCopy::copyData(const QString &aSource, QFile &aTarg
 SafeFileCopy::Result SafeFileCopy::stage(const QString &aSource, const QString &aDestination,
                                          QString &aTemporary)
 {
-    Logger &log = Logger::instance();
-    aTemporary = temporaryBeside(aDestination);
+    aTemporary = temporaryName(aDestination);
+    const Result result = stageAs(aSource, aTemporary);
+    if (result != Result::Done) {
+        Logger::instance().value("Copy failed", aDestination);
+        aTemporary.clear();
+    }
+    return result;
+}
+
+QString SafeFileCopy::temporaryName(const QString &aDestination)
+{
+    return temporaryBeside(aDestination);
+}
+
+SafeFileCopy::Result SafeFileCopy::stageAs(const QString &aSource, const QString &aTemporary)
+{
     QFile target(aTemporary);
     if (!createTemporary(target)) {
-        log.value("Cannot create temporary copy", aTemporary);
         const Result result = failure();
-        aTemporary.clear();
+        Logger::instance().value("Cannot create temporary copy", aTemporary);
         return result;
     }
     const Result result = copyData(aSource, target);
     target.close();
-    if (result != Result::Done) {
-        log.value("Copy failed", aDestination);
+    if (result != Result::Done)
         QFile::remove(aTemporary);
-        aTemporary.clear();
-    }
     return result;
 }
 

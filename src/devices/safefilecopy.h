@@ -34,6 +34,10 @@ public:
     // Writes aSource to a new temporary file beside aDestination (its path in
     // aTemporary) and starts writing it to the medium without waiting.
     static Result stage(const QString &aSource, const QString &aDestination, QString &aTemporary);
+    // The parts of stage(): a name of this process's own beside aDestination,
+    // and the copy into that new file (removed again when the copy fails).
+    static QString temporaryName(const QString &aDestination);
+    static Result stageAs(const QString &aSource, const QString &aTemporary);
     // Gives a staged file its final name, replacing a file of that name.
     static bool rename(const QString &aTemporary, const QString &aDestination);
     // Waits until everything written to the file system holding aPath is on the medium.

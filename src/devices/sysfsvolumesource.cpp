@@ -63,6 +63,15 @@ SysfsVolumeSource::SysfsVolumeSource(const QString &aSysfsRoot, const QString &a
 QList<VolumeInfo> SysfsVolumeSource::mountedVolumes() const
 {
     QList<VolumeInfo> result;
+    const QList<Mount> mountList = mounts();
+    for (const Mount &mount : mountList)
+        result.append(mount.mVolume);
+    return result;
+}
+
+QList<SysfsVolumeSource::Mount> SysfsVolumeSource::mounts() const
+{
+    QList<Mount> result;
     QFile table(mMountInfo);
     if (!table.open(QIODevice::ReadOnly))
         return result;
@@ -78,17 +87,19 @@ QList<VolumeInfo> SysfsVolumeSource::mountedVolumes() const
         const QByteArray &source = fields.at(separator + 2);
         if (!source.startsWith("/dev/"))
             continue;
-        VolumeInfo volume;
+        Mount mount;
+        mount.mId = fields.at(0);
+        VolumeInfo &volume = mount.mVolume;
         volume.mRootPath = unescapeMountField(fields.at(4));
         volume.mDeviceNode = unescapeMountField(source);
         // A later mount on the same point hides the earlier one.
         const auto seen = byRoot.constFind(volume.mRootPath);
         if (seen != byRoot.constEnd()) {
-            result[*seen] = volume;
+            result[*seen] = mount;
             continue;
         }
         byRoot.insert(volume.mRootPath, result.size());
-        result.append(volume);
+        result.append(mount);
     }
     if (result.isEmpty())
         return result;
@@ -100,35 +111,37 @@ QList<VolumeInfo> SysfsVolumeSource::mountedVolumes() const
         if (!target.isEmpty())
             labels.insert(QFileInfo(target).fileName(), unescapeLabel(link.fileName()));
     }
-    for (VolumeInfo &volume : result)
-        volume.mLabel = labels.value(QFileInfo(volume.mDeviceNode).fileName());
+    for (Mount &mount : result)
+        mount.mVolume.mLabel = labels.value(QFileInfo(mount.mVolume.mDeviceNode).fileName());
     return result;
 }
 
 QList<VolumeInfo> SysfsVolumeSource::phoneDrives()
 {
     QList<VolumeInfo> result;
-    const QList<VolumeInfo> mounted = mountedVolumes();
-    for (const VolumeInfo &volume : mounted) {
-        const VolumeInfo described = describe(volume);
-        if (described.isPhoneDrive())
-            result.append(described);
+    const QList<Mount> mountList = mounts();
+    // The kernel numbers every mount afresh, so a mount keeps its description
+    // for as long as it lasts; a refresh then reads sysfs only for new mounts.
+    QHash<QString, VolumeInfo> described;
+    {
+        QMutexLocker locker(&mDescribedLock);
+        for (const Mount &mount : mountList) {
+            const QString key = QString::fromLatin1(mount.mId) + QLatin1Char('\n') +
+                                mount.mVolume.mRootPath + QLatin1Char('\n') +
+                                mount.mVolume.mDeviceNode + QLatin1Char('\n') +
+                                mount.mVolume.mLabel;
+            const auto known = mDescribed.constFind(key);
+            const VolumeInfo volume =
+                known != mDescribed.constEnd() ? *known : describe(mount.mVolume);
+            described.insert(key, volume);
+            if (volume.isPhoneDrive())
+                result.append(volume);
+        }
+        mDescribed = described;
     }
     std::sort(result.begin(), result.end(),
               [](const VolumeInfo &a, const VolumeInfo &b) { return a.mRootPath < b.mRootPath; });
     return result;
-}
-
-bool SysfsVolumeSource::firstSight(const VolumeInfo &aVolume, const QString &aBlock) const
-{
-    // Listing runs every two seconds; the log names each volume once.
-    const QString key = aVolume.mRootPath + QLatin1Char('\n') + aBlock + QLatin1Char('\n') +
-                        aVolume.mName + (aVolume.isPhoneDrive() ? u'1' : u'0');
-    QMutexLocker locker(&mLoggedLock);
-    if (mLogged.contains(key))
-        return false;
-    mLogged.insert(key);
-    return true;
 }
 
 QString SysfsVolumeSource::readAttribute(const QString &aPath) const
@@ -178,7 +191,7 @@ VolumeInfo SysfsVolumeSource::describe(const VolumeInfo &aVolume) const
     if (!name.isEmpty())
         volume.mName = name;
     Logger &log = Logger::instance();
-    if (log.isOn() && firstSight(volume, block)) {
+    if (log.isOn()) {
         log.value("Volume", volume.mRootPath);
         log.value("block device", block);
         log.value("name", volume.mName);

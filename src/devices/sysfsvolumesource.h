@@ -2,8 +2,8 @@
 
 #include "devices/volumesource.h"
 
+#include <QHash>
 #include <QMutex>
-#include <QSet>
 
 // Phone drives among the mounted file systems: a volume counts when its block
 // device sits on the USB bus or holds a removable medium. Listing reads only the
@@ -28,12 +28,18 @@ public:
     QList<VolumeInfo> mountedVolumes() const;
 
 private:
+    struct Mount
+    {
+        QByteArray mId;
+        VolumeInfo mVolume;
+    };
+
+    QList<Mount> mounts() const;
     QString readAttribute(const QString &aPath) const;
-    bool firstSight(const VolumeInfo &aVolume, const QString &aBlock) const;
 
     QString mSysfsRoot;
     QString mMountInfo;
     QString mLabelFolder;
-    mutable QMutex mLoggedLock;
-    mutable QSet<QString> mLogged;
+    QMutex mDescribedLock;
+    QHash<QString, VolumeInfo> mDescribed;
 };

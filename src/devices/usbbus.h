@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QSet>
 #include <QString>
 
 // The devices on the USB bus as sysfs lists them. Raw MTP detection probes
@@ -15,6 +16,9 @@ public:
 
     // Changes whenever a device is plugged, unplugged or enumerated again.
     virtual QString signature() const;
+    // Bus locations ("usb:BUS,DEVICE", as the MTP search names them) of the
+    // devices with an interface that looks like MTP or PTP.
+    virtual QSet<QString> phoneCandidates() const;
 
 private:
     QString mFolder;

@@ -189,8 +189,10 @@ int UsbMSDevice::UploadTrack(Track &aTrack)
     const QString destination = folder + QLatin1Char('/') + fileName;
     const QFileInfo existing(destination);
     QString temporary;
+    StagedCopyQueue::Handle queued;
     bool inPlace = false;
-    if (sourceExists && mStagedSizes.value(destination, -1) == size) {
+    if (sourceExists && mStagedSizes.value(destination, -1) == size &&
+        stagedCopySucceeded(destination)) {
         log.text("Destination file already being copied");
         inPlace = true;
     } else if (sourceExists && existing.isFile() && existing.size() == size) {
@@ -199,11 +201,26 @@ int UsbMSDevice::UploadTrack(Track &aTrack)
     } else if (folderMade && sourceExists) {
         // A file of another size is an unfinished or outdated copy; the new one replaces it.
         log.text(existing.exists() ? "Replacing a file of the wrong size" : "Copying track");
-        const SafeFileCopy::Result copied = SafeFileCopy::stage(source, destination, temporary);
-        if (copied == SafeFileCopy::Result::NoSpace)
+        if (mCopies.sawNoSpace()) {
             result = DeviceFull;
-        else if (copied != SafeFileCopy::Result::Done)
-            result = CopyFailed;
+        } else if (source == aTrack.mPath) {
+            // The library's own file stays put while a worker copies it; a
+            // converted file is removed once this call returns, so it is copied now.
+            temporary = SafeFileCopy::temporaryName(destination);
+            queued = mCopies.add(source, temporary);
+            mUnflushedBytes += size;
+            if (++mUnflushedFiles >= EarlyFlushFiles || mUnflushedBytes >= EarlyFlushBytes) {
+                mCopies.flushEarly(mRootPath);
+                mUnflushedFiles = 0;
+                mUnflushedBytes = 0;
+            }
+        } else {
+            const SafeFileCopy::Result copied = SafeFileCopy::stage(source, destination, temporary);
+            if (copied == SafeFileCopy::Result::NoSpace)
+                result = DeviceFull;
+            else if (copied != SafeFileCopy::Result::Done)
+                result = CopyFailed;
+        }
     } else if (folderMade) {
         // Nothing was copied: reporting success would count the track as done.
         result = CopyFailed;
@@ -217,7 +234,7 @@ int UsbMSDevice::UploadTrack(Track &aTrack)
         result = AlreadyOnDevice;
         recordMetadata(aTrack);
     } else if (!temporary.isEmpty()) {
-        mStaged.append({temporary, destination, aTrack});
+        mStaged.append({temporary, destination, aTrack, queued});
         mStagedTemporaries.insert(temporary);
         mStagedSizes.insert(destination, size);
     }
@@ -232,20 +249,27 @@ int UsbMSDevice::CommitUploads(QStringList &aFailedIds)
     if (mStaged.isEmpty())
         return scope.ret(0);
     log.value("Staged uploads", int(mStaged.size()));
+    int result = settleQueuedCopies(aFailedIds);
     SafeFileCopy::Result flushed = SafeFileCopy::flushFileSystem(mRootPath);
     if (flushed != SafeFileCopy::Result::Done) {
         log.text("Staged data could not be written to the phone");
         dropStaged(aFailedIds);
         return scope.ret(flushed == SafeFileCopy::Result::NoSpace ? DeviceFull : CopyFailed);
     }
-    int result = 0;
+    QList<std::pair<QString, QString>> renames;
+    renames.reserve(mStaged.size());
+    for (const StagedUpload &staged : std::as_const(mStaged))
+        renames.append({staged.mTemporary, staged.mDestination});
+    const QList<bool> done = mCopies.renameAll(renames);
     QList<Track> renamed;
-    for (const StagedUpload &staged : std::as_const(mStaged)) {
-        if (SafeFileCopy::rename(staged.mTemporary, staged.mDestination)) {
+    for (qsizetype i = 0; i < mStaged.size(); ++i) {
+        const StagedUpload &staged = mStaged.at(i);
+        if (done.at(i)) {
             renamed.append(staged.mTrack);
         } else {
             aFailedIds.append(staged.mTrack.mDeviceId);
-            result = CopyFailed;
+            if (result == 0)
+                result = CopyFailed;
         }
     }
     mStaged.clear();
@@ -264,8 +288,45 @@ int UsbMSDevice::CommitUploads(QStringList &aFailedIds)
     return scope.ret(result);
 }
 
+bool UsbMSDevice::stagedCopySucceeded(const QString &aDestination)
+{
+    for (const StagedUpload &staged : std::as_const(mStaged)) {
+        if (staged.mDestination != aDestination || !staged.mCopy)
+            continue;
+        // Rare (two tracks sharing one file): wait rather than trust a copy under way.
+        if (staged.mCopy->load() == StagedCopyQueue::Pending)
+            mCopies.waitForAll();
+        return staged.mCopy->load() == StagedCopyQueue::Done;
+    }
+    return true;
+}
+
+int UsbMSDevice::settleQueuedCopies(QStringList &aFailedIds)
+{
+    mCopies.waitForAll();
+    int result = 0;
+    for (auto it = mStaged.begin(); it != mStaged.end();) {
+        const int outcome = it->mCopy ? it->mCopy->load() : int(StagedCopyQueue::Done);
+        if (outcome == StagedCopyQueue::Done) {
+            ++it;
+            continue;
+        }
+        Logger::instance().value("Copy failed", it->mDestination);
+        aFailedIds.append(it->mTrack.mDeviceId);
+        if (outcome == StagedCopyQueue::NoSpace)
+            result = DeviceFull;
+        else if (result == 0)
+            result = CopyFailed;
+        mStagedTemporaries.remove(it->mTemporary);
+        mStagedSizes.remove(it->mDestination);
+        it = mStaged.erase(it);
+    }
+    return result;
+}
+
 void UsbMSDevice::dropStaged(QStringList &aFailedIds)
 {
+    mCopies.waitForAll();
     for (const StagedUpload &staged : std::as_const(mStaged)) {
         QFile::remove(staged.mTemporary);
         aFailedIds.append(staged.mTrack.mDeviceId);

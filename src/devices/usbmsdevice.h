@@ -2,6 +2,7 @@
 
 #include "core/track.h"
 #include "devices/device.h"
+#include "devices/stagedcopyqueue.h"
 
 #include <QHash>
 #include <QList>
@@ -78,7 +79,13 @@ private:
         QString mTemporary;
         QString mDestination;
         Track mTrack;
+        // Set while the copy runs on the queue's threads.
+        StagedCopyQueue::Handle mCopy;
     };
+    // Whether the upload staged for aDestination has its data; waits for it if queued.
+    bool stagedCopySucceeded(const QString &aDestination);
+    // Waits for the queued copies and drops those that failed; the worst result.
+    int settleQueuedCopies(QStringList &aFailedIds);
 
     QString mFriendlyName;
     QString mUniqueDeviceId = TempDeviceId;
@@ -89,6 +96,13 @@ private:
     QList<StagedUpload> mStaged;
     QSet<QString> mStagedTemporaries;
     QHash<QString, qint64> mStagedSizes;
+    // Declared after what its copies report into, so it is waited for first.
+    StagedCopyQueue mCopies;
+    // Staged data not yet asked to go to the medium.
+    static constexpr int EarlyFlushFiles = 2000;
+    static constexpr qint64 EarlyFlushBytes = qint64(64) << 20;
+    int mUnflushedFiles = 0;
+    qint64 mUnflushedBytes = 0;
     bool mIdRead = false;
     QMutex mLock;
     std::unique_ptr<QFile> mMetadataFile;

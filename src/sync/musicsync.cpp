@@ -27,6 +27,7 @@ bool isFinalState(int aState)
 constexpr qint64 CommitEveryBytes = qint64(256) << 20;
 constexpr int CommitEveryTracks = 20000;
 constexpr qint64 CommitEveryMilliseconds = 5000;
+constexpr qint64 ReportEveryMilliseconds = 50;
 
 QString phoneFullReason()
 {
@@ -122,9 +123,16 @@ void MusicSync::ChangeState(int aState)
 
 void MusicSync::UpdateProgress(int aTotal, int aDone, const QString &aText)
 {
+    const int before = mPercent.load();
     if (aTotal != 0)
         mPercent.store(int(qint64(aDone) * 100 / aTotal));
     mCurrentText = aText;
+    // A report per small file would wake the front end thousands of times a
+    // second; each new percent and a few names a second tell as much.
+    if (mPercent.load() == before && mLastReport.isValid() &&
+        !mLastReport.hasExpired(ReportEveryMilliseconds))
+        return;
+    mLastReport.start();
     Q_EMIT ProgressUpdate(mState.load(), mPercent.load(), aText);
 }
 

@@ -154,6 +154,7 @@ private:
     MusicSyncThread *mThread;
     std::atomic<int> mPercent{0};
     QString mCurrentText;
+    QElapsedTimer mLastReport;
     std::atomic<int> mState{StateIdle};
     std::atomic<bool> mDeleteConfirmed{false};
     LocalMusicLibrary *mLibrary;

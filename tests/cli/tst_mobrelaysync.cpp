@@ -199,8 +199,8 @@ private Q_SLOTS:
     void exitStatus_data();
     void exitStatus();
     void busyLibraryCancelsTheRunFirst();
-    void backupCommands_data();
-    void backupCommands();
+    void plainCommands_data();
+    void plainCommands();
     void phoneDataFromBackup_data();
     void phoneDataFromBackup();
 
@@ -555,7 +555,8 @@ void TestMobrelaySync::busyLibraryCancelsTheRunFirst()
     QVERIFY(!libraryCancelledFirst);
 }
 
-void TestMobrelaySync::backupCommands_data()
+// Commands that run no synchronisation: backups, and the attached phones.
+void TestMobrelaySync::plainCommands_data()
 {
     QTest::addColumn<QString>("arguments");
     QTest::addColumn<int>("status");
@@ -575,9 +576,23 @@ void TestMobrelaySync::backupCommands_data()
         << QStringList();
     QTest::newRow("list backups") << u"backups HOME/Backups"_qs << 0
                                   << u"Old Phone\tHOME/Backups/0a1b/\n"_qs << QStringList();
+    // MOUNTS lists HOME/drive, a USB disk's partition that is no real mount.
+    QTest::newRow("no phones") << u"--mount-table HOME/none devices"_qs << 0 << u"none\n"_qs
+                               << QStringList();
+    QTest::newRow("list a drive") << u"MOUNTS devices"_qs << 0
+                                  << u"usb:sdb1\tusb\tAcme Phone 3\tnot answering\n"_qs
+                                  << QStringList();
+    QTest::newRow("sync, nothing connected") << u"--mount-table HOME/none sync --yes"_qs << 69
+                                             << u"no phone is connected"_qs << QStringList();
+    QTest::newRow("sync, the connected drive does not answer")
+        << u"MOUNTS sync --yes"_qs << 69 << u"the phone usb:sdb1 (Acme Phone 3) does not answer"_qs
+        << QStringList();
+    QTest::newRow("configure, unknown id")
+        << u"MOUNTS configure usb:sdc1"_qs << 69 << u"no attached phone has the id usb:sdc1"_qs
+        << QStringList();
 }
 
-void TestMobrelaySync::backupCommands()
+void TestMobrelaySync::plainCommands()
 {
     QFETCH(QString, arguments);
     QFETCH(int, status);
@@ -590,8 +605,28 @@ void TestMobrelaySync::backupCommands()
             plist.write("<plist><dict><key>Display Name</key><string>Old Phone</string>"
                         "</dict></plist>") > 0);
     plist.close();
+    const QString sys = mHome->filePath(u"sys"_qs);
+    const QString disk = sys + u"/devices/pci0/usb1/1-1/host6/block/sdb"_qs;
+    QVERIFY(QDir().mkpath(disk + u"/sdb1"_qs) && QDir().mkpath(sys + u"/class/block"_qs));
+    QVERIFY(QFile::link(disk + u"/sdb1"_qs, sys + u"/class/block/sdb1"_qs));
+    QVERIFY(QFile::link(disk + u"/../.."_qs, disk + u"/device"_qs));
+    for (const auto &[name, text] : {std::pair{u"/sdb1/partition"_qs, "1"},
+                                     {u"/device/vendor"_qs, "Acme"},
+                                     {u"/device/model"_qs, "Phone 3 "}}) {
+        QFile file(disk + name);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(text) > 0);
+    }
+    QFile mounts(mHome->filePath(u"mountinfo"_qs));
+    QVERIFY(QDir().mkpath(mHome->filePath(u"drive"_qs)) && mounts.open(QIODevice::WriteOnly) &&
+            mounts.write("40 22 8:17 / " + QFile::encodeName(mHome->filePath(u"drive"_qs)) +
+                         " rw - vfat /dev/sdb1 rw\n") > 0);
+    mounts.close();
+
     const QString out = mHome->filePath(u"out"_qs);
     QStringList argumentList = words(arguments);
+    if (argumentList.first() == u"MOUNTS"_qs)
+        argumentList = QStringList{u"--mount-table"_qs, mounts.fileName(), u"--sysfs"_qs, sys} +
+                       argumentList.mid(1);
     for (QString &argument : argumentList)
         argument.replace(u"HOME"_qs, mHome->path()).replace(u"OUT"_qs, out);
     const RunResult result = run(mHome->path(), argumentList);

@@ -1,7 +1,10 @@
 #include "devices/device.h"
 #include "devices/devicelist.h"
+#include "devices/mtp/mtpmacdevicerefresher.h"
 #include "devices/usbbus.h"
+#include "fakemtpphone.h"
 #include "fakemtprefresher.h"
+#include "fakemtptransport.h"
 #include "fakephonedevice.h"
 #include "fakevolumesource.h"
 #include "settings/syncsettings.h"
@@ -49,7 +52,8 @@ private Q_SLOTS:
     void selection_data();
     void selection();
     void disableEnableCycle();
-    void unableToOpenOncePerPhone();
+    void phonesNotOpenedYet();
+    void lockedPhoneWithTheRealSearch();
 
 private:
     // Applies one step of a script and refreshes as the timer would.
@@ -293,6 +297,12 @@ void TestDeviceList::connectedDevice()
     else
         QCOMPARE(device->UniqueDeviceId(), expected);
     QCOMPARE(mList->GetDevices().size(), storages.size());
+
+    // A phone set up while the list lives (the wizard's Finish) counts at once.
+    if (!configured.contains(storages.last())) {
+        configure({storages.last()});
+        QCOMPARE(mList->ConnectedDevice(), mList->GetDevices().last());
+    }
 }
 
 void TestDeviceList::selection_data()
@@ -332,6 +342,11 @@ void TestDeviceList::selection()
 void TestDeviceList::disableEnableCycle()
 {
     QSignalSpy disabled(mList.get(), &DeviceList::autoRefreshDisabled);
+    // Never enabled: the lock is taken all the same, and the caller told.
+    mList->DisableAutoRefresh();
+    QTRY_COMPARE(disabled.count(), 1);
+    QVERIFY(mMtp->mLocked);
+
     // An enumeration is running when the run wants the phones left alone.
     mMtp->mInstant = false;
     mList->EnableAutoRefresh(&mObserver);
@@ -339,11 +354,11 @@ void TestDeviceList::disableEnableCycle()
     mList->DisableAutoRefresh();
     QVERIFY(mList->autoRefreshEnabled());
     QTest::qWait(100);
-    QCOMPARE(disabled.count(), 0);
+    QCOMPARE(disabled.count(), 1);
 
     plugPhone(u"P"_qs, {u"p"_qs});
     mMtp->finish();
-    QTRY_COMPARE(disabled.count(), 1);
+    QTRY_COMPARE(disabled.count(), 2);
     QVERIFY(!mList->autoRefreshEnabled());
     QVERIFY(mMtp->mLocked);
     // Disabled: no refresh reaches the observer, no enumeration starts.
@@ -351,9 +366,9 @@ void TestDeviceList::disableEnableCycle()
     mList->update();
     QCOMPARE(mObserver.mCalls, calls);
     QCOMPARE(mMtp->mEnumerations, 1);
+    // A second caller (a run after the wizard) is answered too.
     mList->DisableAutoRefresh();
-    QCoreApplication::processEvents();
-    QCOMPARE(disabled.count(), 1);
+    QTRY_COMPARE(disabled.count(), 3);
 
     // The phone found before the lock was taken is merged at once; the bus
     // changed meanwhile, so phones are looked for again.
@@ -368,12 +383,12 @@ void TestDeviceList::disableEnableCycle()
 
     // Without an enumeration running, the lock is taken on the next turn of the loop.
     mList->DisableAutoRefresh();
-    QCOMPARE(disabled.count(), 1);
-    QTRY_COMPARE(disabled.count(), 2);
+    QCOMPARE(disabled.count(), 3);
+    QTRY_COMPARE(disabled.count(), 4);
     QVERIFY(mMtp->mLocked);
 }
 
-void TestDeviceList::unableToOpenOncePerPhone()
+void TestDeviceList::phonesNotOpenedYet()
 {
     QSignalSpy unable(mList.get(), &DeviceList::unableToOpenDevice);
     mMtp->mInstant = false;
@@ -394,6 +409,43 @@ void TestDeviceList::unableToOpenOncePerPhone()
     mList->update();
     mMtp->finish(1);
     QTRY_COMPARE(unable.count(), 2);
+
+    // A locked phone opens without storage and is not listed, silently; its
+    // MTP interface on the bus keeps it being looked for.
+    mMtp->mInstant = true;
+    const QString bus = mHome->filePath(u"usb/3-1"_qs);
+    QVERIFY(writeFile(bus + u"/busnum"_qs, "3") && writeFile(bus + u"/devnum"_qs, "7") &&
+            writeFile(bus + u":1.0/interface"_qs, "MTP"));
+    mList->update();
+    const int searches = mMtp->mEnumerations;
+    for (int i = 0; i < 2 * DeviceList::RetryUnopenedEveryRefreshes; ++i) {
+        mList->update();
+        QCoreApplication::processEvents();
+    }
+    QVERIFY(mMtp->mEnumerations > searches);
+    QCOMPARE(unable.count(), 2);
+}
+
+// With the libmtp search over the in-memory phone: a phone locked when plugged
+// in shows once unlocked, though the USB bus did not change.
+void TestDeviceList::lockedPhoneWithTheRealSearch()
+{
+    auto transport = std::make_shared<FakeMtpTransport>();
+    auto phone = std::make_shared<FakeMtpPhone>(u"SER1"_qs, 1, 5);
+    phone->setLocked(true);
+    transport->addPhone(phone);
+    DeviceList list(mVolumes, std::make_unique<MtpMacDeviceRefresher>(transport));
+    const QString bus = mHome->filePath(u"usb/1-5"_qs);
+    QVERIFY(writeFile(bus + u"/busnum"_qs, "1") && writeFile(bus + u"/devnum"_qs, "5") &&
+            writeFile(bus + u":1.0/interface"_qs, "MTP"));
+    list.setUsbBus(std::make_unique<UsbBus>(mHome->filePath(u"usb"_qs)));
+    list.setRefreshInterval(20);
+    list.EnableAutoRefresh(&mObserver);
+    QTest::qWait(200);
+    QVERIFY(list.GetDevices().isEmpty());
+    phone->setLocked(false);
+    QTRY_COMPARE(list.GetDevices().size(), 1);
+    QCOMPARE(list.deviceId(list.GetDevices().first()), u"mtp:SER1:1"_qs);
 }
 
 QTEST_GUILESS_MAIN(TestDeviceList)

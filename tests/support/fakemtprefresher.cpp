@@ -42,7 +42,6 @@ void FakeMtpRefresher::unplug(DeviceParent *aPhone)
 
 void FakeMtpRefresher::start(const QList<DeviceParent *> &aKnownPhones)
 {
-    ++mStarts;
     if (mActive)
         return;
     mLastKnown = aKnownPhones;

@@ -37,7 +37,6 @@ public:
     bool tryLock(int aTimeoutMs) override;
     void unlock() override;
 
-    int mStarts = 0;
     int mEnumerations = 0; // started and not skipped for the lock
     bool mLocked = false;
     QList<DeviceParent *> mLastKnown;

@@ -4,12 +4,6 @@ FakePhoneDevice::FakePhoneDevice(const QString &aName, const QString &aUniqueId)
     : mName(aName), mUniqueId(aUniqueId)
 {}
 
-FakePhoneDevice::~FakePhoneDevice()
-{
-    if (mDeleted)
-        *mDeleted = true;
-}
-
 int FakePhoneDevice::GetStorageCapacity(quint64 &aBytes)
 {
     aBytes = mCapacityResult == 0 ? mCapacity : 0;

@@ -8,7 +8,6 @@ class FakePhoneDevice : public Device
 {
 public:
     FakePhoneDevice(const QString &aName, const QString &aUniqueId);
-    ~FakePhoneDevice() override;
 
     using Device::createPlaylist;
     int CopyFileToDevice(const QString &, const QString &, bool) override { return CopyFailed; }
@@ -37,6 +36,4 @@ public:
     // A non-zero code fails the query with it.
     int mCapacityResult = 0;
     int mFreeResult = 0;
-    // Set to true by the destructor, so that a test can see when it ran.
-    bool *mDeleted = nullptr;
 };

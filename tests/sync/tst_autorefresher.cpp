@@ -66,22 +66,17 @@ void TestAutoRefresher::space_data()
     QTest::addColumn<qint64>("total");
     QTest::addColumn<qint64>("free");
     QTest::addColumn<int>("capacityResult");
-    QTest::addColumn<int>("freeResult");
     QTest::addColumn<qint64>("expectUsed");
     QTest::addColumn<qint64>("expectFree");
 
-    QTest::newRow("drive") << true << true << 16 * GB << 6 * GB << 0 << 0 << 10 * GB << 6 * GB;
+    QTest::newRow("drive") << true << true << 16 * GB << 6 * GB << 0 << 10 * GB << 6 * GB;
+    // The calculator's own failure rules are tested with the gauge; here only
+    // that a phone's figures go through it.
     QTest::newRow("drive not answering")
-        << true << false << 16 * GB << 6 * GB << 0 << 0 << qint64(0) << qint64(0);
-    QTest::newRow("phone") << false << true << 32 * GB << 2 * GB << 0 << 0 << 30 * GB << 2 * GB;
-    QTest::newRow("phone not mounted")
-        << false << false << 32 * GB << 2 * GB << 0 << 0 << qint64(0) << qint64(0);
+        << true << false << 16 * GB << 6 * GB << 0 << qint64(0) << qint64(0);
+    QTest::newRow("phone") << false << true << 32 * GB << 2 * GB << 0 << 30 * GB << 2 * GB;
     QTest::newRow("capacity fails")
-        << false << true << 32 * GB << 2 * GB << 11003 << 0 << qint64(0) << qint64(0);
-    QTest::newRow("free space fails")
-        << false << true << 32 * GB << 2 * GB << 0 << 11003 << qint64(0) << qint64(0);
-    QTest::newRow("more free than capacity")
-        << false << true << 2 * GB << 3 * GB << 0 << 0 << qint64(0) << 3 * GB;
+        << false << true << 32 * GB << 2 * GB << 11003 << qint64(0) << qint64(0);
 }
 
 void TestAutoRefresher::space()
@@ -91,7 +86,6 @@ void TestAutoRefresher::space()
     QFETCH(qint64, total);
     QFETCH(qint64, free);
     QFETCH(int, capacityResult);
-    QFETCH(int, freeResult);
     QFETCH(qint64, expectUsed);
     QFETCH(qint64, expectFree);
 
@@ -107,7 +101,6 @@ void TestAutoRefresher::space()
         storage->mCapacity = quint64(total);
         storage->mFree = quint64(free);
         storage->mCapacityResult = capacityResult;
-        storage->mFreeResult = freeResult;
         mMtp->plug(phone);
     }
     QSignalSpy space(mRefresher.get(), &AutoRefresher::freeSpaceUpdate);
