@@ -61,6 +61,8 @@ public:
     QStringList playlists() const { return mPlaylists; }
     QStringList podcasts() const { return mPodcasts; }
     QSet<QString> noArtworkFolders() const { return mNoArtworkFolders; }
+    // For workers that read the library with an object of their own.
+    std::shared_ptr<ITunesAppFactory> factory() const { return mFactory; }
 
     void setCancelled(bool aCancelled);
     bool isCancelled() const { return mCancelled.load(); }

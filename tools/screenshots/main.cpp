@@ -10,6 +10,7 @@
 #include "ui/syncwarningdialog.h"
 #include "ui/updatedialog.h"
 #include "ui/usbejectwarning.h"
+#include "wizardshots.h"
 
 #include <QApplication>
 #include <QDir>
@@ -112,6 +113,7 @@ int render(const QString &aDir)
     bool ok = true;
     for (const auto &[name, make] : pictures)
         ok = save(make(), aDir, name, written) && ok;
+    ok = renderWizardShots(aDir, written) && ok;
     QFile list(aDir + QLatin1Char('/') + ListName);
     if (!list.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text))
         return 1;
