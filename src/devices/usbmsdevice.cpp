@@ -94,6 +94,8 @@ void UsbMSDevice::PrepareForSync()
     mPlaylistsWritten.clear();
     mFoldersCleared.clear();
     mFoldersMade.clear();
+    mFreshFolders.clear();
+    mPlacedThisRun.clear();
     if (mMetadataFile)
         return;
     QString path;
@@ -187,7 +189,10 @@ int UsbMSDevice::UploadTrack(Track &aTrack)
     const QString source = aTrack.uploadSourcePath();
     const qint64 size = source == aTrack.mPath ? original.size() : QFileInfo(source).size();
     const QString destination = folder + QLatin1Char('/') + fileName;
-    const QFileInfo existing(destination);
+    // A folder this run made holds only what this run put there: no need to
+    // look for the file on the drive.
+    const bool mayExist = !mFreshFolders.contains(folder) || mPlacedThisRun.contains(destination);
+    const QFileInfo existing = mayExist ? QFileInfo(destination) : QFileInfo();
     QString temporary;
     StagedCopyQueue::Handle queued;
     bool inPlace = false;
@@ -235,6 +240,7 @@ int UsbMSDevice::UploadTrack(Track &aTrack)
         recordMetadata(aTrack);
     } else if (!temporary.isEmpty()) {
         mStaged.append({temporary, destination, aTrack, queued});
+        mPlacedThisRun.insert(destination);
         mStagedTemporaries.insert(temporary);
         mStagedSizes.insert(destination, size);
     }
@@ -340,10 +346,14 @@ bool UsbMSDevice::makeFolder(const QString &aFolder)
 {
     if (mFoldersMade.contains(aFolder))
         return true;
-    if (!QDir().mkpath(aFolder) || !QFileInfo(aFolder).isDir())
+    const bool existed = QFileInfo(aFolder).isDir();
+    if (!existed && (!QDir().mkpath(aFolder) || !QFileInfo(aFolder).isDir()))
         return false;
     mFoldersMade.insert(aFolder);
-    removeLeftovers(aFolder);
+    if (existed)
+        removeLeftovers(aFolder);
+    else
+        mFreshFolders.insert(aFolder);
     return true;
 }
 
@@ -430,6 +440,7 @@ void UsbMSDevice::removeEmptiedFolders(const QString &aFolder)
     while (folder.startsWith(musicPrefix) && QDir().rmdir(folder)) {
         // Spelling of the path may differ from the one remembered; forget them all.
         mFoldersMade.clear();
+        mFreshFolders.clear();
         folder = QFileInfo(folder).path();
     }
 }

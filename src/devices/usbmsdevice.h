@@ -93,6 +93,9 @@ private:
     QSet<QString> mPlaylistsWritten;
     QSet<QString> mFoldersCleared;
     QSet<QString> mFoldersMade;
+    // Folders this run created, and the files it staged: what such a folder can hold.
+    QSet<QString> mFreshFolders;
+    QSet<QString> mPlacedThisRun;
     QList<StagedUpload> mStaged;
     QSet<QString> mStagedTemporaries;
     QHash<QString, qint64> mStagedSizes;
