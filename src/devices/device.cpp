@@ -77,6 +77,13 @@ bool Device::IsConfigured()
     return settings.isConfigured(UniqueDeviceId());
 }
 
+QStringList Device::CancelUploads()
+{
+    return {};
+}
+
+void Device::SetCancelCheck(std::function<bool()>) {}
+
 int Device::CommitUploads(QStringList &aFailedIds)
 {
     Q_UNUSED(aFailedIds);

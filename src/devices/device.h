@@ -4,6 +4,8 @@
 #include <QStringList>
 #include <QtGlobal>
 
+#include <functional>
+
 class Track;
 class TrackList;
 struct LocalPlaylist;
@@ -58,6 +60,13 @@ public:
     // uploads that did not make it in aFailedIds (no partial file is left
     // under their names). The default has nothing staged.
     virtual int CommitUploads(QStringList &aFailedIds);
+    // The run is cancelled: staged uploads whose copy has not begun are dropped
+    // (nothing of them is on the phone) and their device ids returned; the rest
+    // are committed as usual. The default drops nothing.
+    virtual QStringList CancelUploads();
+    // Asked from the device's own threads while uploads are under way; true
+    // once the run is cancelled (an empty check: never).
+    virtual void SetCancelCheck(std::function<bool()> aCancelled);
     // Removes the track's file; on success the track is no longer on the phone
     // and the caller updates its own records.
     virtual int DeleteTrack(Track &aTrack) = 0;

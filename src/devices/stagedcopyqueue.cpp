@@ -7,13 +7,17 @@
 #include <vector>
 
 namespace {
-constexpr int CopiesUnderWay = 16;
-}
+constexpr int CopiesUnderWay = 32;
+constexpr int CopiesPerTask = 8;
+} // namespace
 
 struct StagedCopyQueue::Shared
 {
     QSemaphore mSlots{CopiesUnderWay};
     std::atomic<bool> mNoSpace{false};
+    std::atomic<bool> mDropping{false};
+    // Only changed while no copy runs.
+    std::function<bool()> mCancelled;
 };
 
 StagedCopyQueue::StagedCopyQueue() : mShared(std::make_shared<Shared>())
@@ -25,29 +29,69 @@ StagedCopyQueue::StagedCopyQueue() : mShared(std::make_shared<Shared>())
 
 StagedCopyQueue::~StagedCopyQueue()
 {
-    mPool.waitForDone();
+    waitForAll();
     mFlusher.waitForDone();
 }
 
 StagedCopyQueue::Handle StagedCopyQueue::add(const QString &aSource, const QString &aTemporary)
 {
     auto outcome = std::make_shared<std::atomic<int>>(Pending);
-    mShared->mSlots.acquire();
-    mPool.start([shared = mShared, outcome, aSource, aTemporary] {
-        const SafeFileCopy::Result result = SafeFileCopy::stageAs(aSource, aTemporary);
-        if (result == SafeFileCopy::Result::NoSpace)
-            shared->mNoSpace.store(true);
-        outcome->store(result == SafeFileCopy::Result::Done      ? Done
-                       : result == SafeFileCopy::Result::NoSpace ? NoSpace
-                                                                 : Failed);
-        shared->mSlots.release();
-    });
+    if (!mShared->mSlots.tryAcquire()) {
+        // The copies collected here hold slots too: they must be under way before waiting.
+        submit();
+        mShared->mSlots.acquire();
+    }
+    mCollected.append({aSource, aTemporary, outcome});
+    if (mCollected.size() >= CopiesPerTask)
+        submit();
     return outcome;
+}
+
+void StagedCopyQueue::submit()
+{
+    if (mCollected.isEmpty())
+        return;
+    mPool.start([shared = mShared, jobs = std::move(mCollected)] {
+        for (const Job &job : jobs) {
+            if (shared->mDropping.load() || (shared->mCancelled && shared->mCancelled())) {
+                job.mOutcome->store(Dropped);
+                shared->mSlots.release();
+                continue;
+            }
+            const SafeFileCopy::Result result = SafeFileCopy::stageAs(job.mSource, job.mTemporary);
+            if (result == SafeFileCopy::Result::NoSpace)
+                shared->mNoSpace.store(true);
+            job.mOutcome->store(result == SafeFileCopy::Result::Done      ? Done
+                                : result == SafeFileCopy::Result::NoSpace ? NoSpace
+                                                                          : Failed);
+            shared->mSlots.release();
+        }
+    });
+    mCollected = {};
 }
 
 void StagedCopyQueue::waitForAll()
 {
+    submit();
     mPool.waitForDone();
+}
+
+void StagedCopyQueue::dropUnstarted()
+{
+    for (const Job &job : std::as_const(mCollected)) {
+        job.mOutcome->store(Dropped);
+        mShared->mSlots.release();
+    }
+    mCollected = {};
+    mShared->mDropping.store(true);
+    mPool.waitForDone();
+    mShared->mDropping.store(false);
+}
+
+void StagedCopyQueue::setCancelCheck(std::function<bool()> aCancelled)
+{
+    waitForAll();
+    mShared->mCancelled = std::move(aCancelled);
 }
 
 bool StagedCopyQueue::sawNoSpace() const
@@ -57,7 +101,7 @@ bool StagedCopyQueue::sawNoSpace() const
 
 QList<bool> StagedCopyQueue::renameAll(const QList<std::pair<QString, QString>> &aRenames)
 {
-    mPool.waitForDone();
+    waitForAll();
     const int groups = mPool.maxThreadCount();
     QList<QList<qsizetype>> byGroup(groups);
     for (qsizetype i = 0; i < aRenames.size(); ++i) {

@@ -5,6 +5,7 @@
 #include <QThreadPool>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <utility>
 
@@ -20,7 +21,9 @@ public:
         Pending,
         Done,
         Failed,
-        NoSpace
+        NoSpace,
+        // Never begun: dropUnstarted() came first.
+        Dropped
     };
     using Handle = std::shared_ptr<std::atomic<int>>;
 
@@ -35,6 +38,9 @@ public:
     // waitForAll() has returned.
     Handle add(const QString &aSource, const QString &aTemporary);
     void waitForAll();
+    // Copies not yet begun end as Dropped, without touching the disk; waits
+    // for the ones under way.
+    void dropUnstarted();
     // Renames each pair (temporary, final name) on the worker threads; pairs in
     // one folder are renamed in their order, by one thread. The result tells
     // which renames succeeded.
@@ -43,13 +49,25 @@ public:
     // in the background, unless that is already under way: the flush that must
     // be waited for later then finds little left to do.
     void flushEarly(const QString &aPath);
+    // Copies that have not begun when the check answers true end as Dropped.
+    // Waits for the copies under way before changing it.
+    void setCancelCheck(std::function<bool()> aCancelled);
     // A copy found the medium full: later ones would fail the same way.
     bool sawNoSpace() const;
 
 private:
     struct Shared;
+    struct Job
+    {
+        QString mSource;
+        QString mTemporary;
+        Handle mOutcome;
+    };
+    // Hands the collected copies to one worker: a wake-up per few files, not per file.
+    void submit();
 
     std::shared_ptr<Shared> mShared;
+    QList<Job> mCollected;
     QThreadPool mPool;
     QThreadPool mFlusher;
 };

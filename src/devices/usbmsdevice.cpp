@@ -294,6 +294,31 @@ int UsbMSDevice::CommitUploads(QStringList &aFailedIds)
     return scope.ret(result);
 }
 
+QStringList UsbMSDevice::CancelUploads()
+{
+    LogScope scope("UsbMSDevice::CancelUploads");
+    mCopies.dropUnstarted();
+    QStringList dropped;
+    for (auto it = mStaged.begin(); it != mStaged.end();) {
+        if (!it->mCopy || it->mCopy->load() != StagedCopyQueue::Dropped) {
+            ++it;
+            continue;
+        }
+        dropped.append(it->mTrack.mDeviceId);
+        mStagedTemporaries.remove(it->mTemporary);
+        mStagedSizes.remove(it->mDestination);
+        mPlacedThisRun.remove(it->mDestination);
+        it = mStaged.erase(it);
+    }
+    Logger::instance().value("Uploads dropped", int(dropped.size()));
+    return dropped;
+}
+
+void UsbMSDevice::SetCancelCheck(std::function<bool()> aCancelled)
+{
+    mCopies.setCancelCheck(std::move(aCancelled));
+}
+
 bool UsbMSDevice::stagedCopySucceeded(const QString &aDestination)
 {
     for (const StagedUpload &staged : std::as_const(mStaged)) {

@@ -42,6 +42,8 @@ public:
     bool IsMounted() override;
     int UploadTrack(Track &aTrack) override;
     int CommitUploads(QStringList &aFailedIds) override;
+    QStringList CancelUploads() override;
+    void SetCancelCheck(std::function<bool()> aCancelled) override;
     int DeleteTrack(Track &aTrack) override;
     QString UniqueDeviceId() override { return mUniqueDeviceId; }
     QString FriendlyName() override { return mFriendlyName; }

@@ -193,6 +193,7 @@ void MusicSync::finishRun()
 void MusicSync::prepareDevice()
 {
     mDevice->PrepareForSync();
+    mDevice->SetCancelCheck([this] { return mCancelled.load(); });
     mDevicePrepared = true;
 }
 
@@ -201,6 +202,8 @@ void MusicSync::finalizeDevice()
     if (!mDevicePrepared)
         return;
     mDevicePrepared = false;
+    // The device may outlive this run.
+    mDevice->SetCancelCheck({});
     mDevice->FinalizeSync();
 }
 
@@ -590,6 +593,8 @@ void MusicSync::Upload()
         }
     }
     mConversions.reset();
+    if (hasBeenCancelled())
+        dropUnstartedUploads();
     // Also after a cancel: what was copied is kept and recorded.
     commitUploads();
 }
@@ -677,6 +682,25 @@ bool MusicSync::convertForUpload(int aPosition, const Track &aTrack, QString &aE
     QFile::remove(output);
     aError = QStringLiteral("cannot move the converted file to ") + uploaded;
     return false;
+}
+
+void MusicSync::dropUnstartedUploads()
+{
+    QStringList dropped;
+    if (!GuardedRegion::run([&] { dropped = mDevice->CancelUploads(); }))
+        return; // the commit that follows settles every upload either way
+    const QSet<QString> ids(dropped.cbegin(), dropped.cend());
+    // Like tracks the cancel kept from being handed over: not copied, not failed.
+    for (qsizetype i = mPendingUploads.size() - 1; i >= 0; --i) {
+        Track &track = mTracks.at(mPendingUploads.at(i));
+        if (!ids.contains(track.mDeviceId))
+            continue;
+        track.mOnRemoteDevice = false;
+        track.mDeviceId.clear();
+        track.mSizeOnDevice = 0;
+        --mCopiedCount;
+        mPendingUploads.remove(i);
+    }
 }
 
 void MusicSync::commitUploads()

@@ -138,6 +138,7 @@ private:
     void Upload(int aPosition);
     // Records the tracks whose uploads the device has made safe.
     void commitUploads();
+    void dropUnstartedUploads();
     bool convertForUpload(int aPosition, const Track &aTrack, QString &aError);
     void stopCopying(const QString &aReason);
     void uploadAlbumArtForTrack(const Track &aTrack, bool aForce);
