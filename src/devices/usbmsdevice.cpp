@@ -208,9 +208,11 @@ int UsbMSDevice::UploadTrack(Track &aTrack)
         log.text(existing.exists() ? "Replacing a file of the wrong size" : "Copying track");
         if (mCopies.sawNoSpace()) {
             result = DeviceFull;
-        } else if (source == aTrack.mPath) {
-            // The library's own file stays put while a worker copies it; a
-            // converted file is removed once this call returns, so it is copied now.
+        } else if (source == aTrack.mPath && size < QueuedCopyBytes) {
+            // Small files cost more to create than to write, which workers do
+            // side by side; a large one is copied here, where a cancel stops
+            // what follows it. The library's own file stays put while a worker
+            // copies it; a converted file is removed once this call returns.
             temporary = SafeFileCopy::temporaryName(destination);
             queued = mCopies.add(source, temporary);
             mUnflushedBytes += size;

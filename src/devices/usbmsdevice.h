@@ -103,6 +103,7 @@ private:
     QHash<QString, qint64> mStagedSizes;
     // Declared after what its copies report into, so it is waited for first.
     StagedCopyQueue mCopies;
+    static constexpr qint64 QueuedCopyBytes = qint64(1) << 20;
     // Staged data not yet asked to go to the medium.
     static constexpr int EarlyFlushFiles = 2000;
     static constexpr qint64 EarlyFlushBytes = qint64(64) << 20;

@@ -56,6 +56,7 @@ private Q_SLOTS:
     void deleteTrack();
     void albumArt();
     void copyFileToDevice();
+    void cancelledUploads();
 
 private:
     Track localTrack(const QString &aArtist, const QString &aAlbum, const QString &aFileName,
@@ -365,6 +366,32 @@ void TestUsbMSDevice::copyFileToDevice()
     QCOMPARE(readAll(drive(u"VARUZ/messages.xml"_qs)), QByteArray("old"));
     QVERIFY(!QFile::exists(mHome->filePath(u"escaped.txt"_qs)));
     QCOMPARE(filesBelow(mRoot), QStringList({u"VARUZ/messages.xml"_qs, u"__/__/escaped.txt"_qs}));
+}
+
+void TestUsbMSDevice::cancelledUploads()
+{
+    // Copies not yet begun when the run is cancelled are dropped, not finished:
+    // nothing of them reaches the phone and the run learns which they were.
+    mDevice->PrepareForSync();
+    mDevice->SetCancelCheck([] { return true; });
+    QList<Track> tracks;
+    for (int i = 0; i < 3; ++i)
+        tracks.append(localTrack(u"A"_qs, u"B"_qs, u"s%1.mp3"_qs.arg(i)));
+    QStringList ids;
+    for (Track &track : tracks) {
+        QCOMPARE(mDevice->UploadTrack(track), 0);
+        ids.append(track.mDeviceId);
+    }
+    QStringList dropped = mDevice->CancelUploads();
+    dropped.sort();
+    QCOMPARE(dropped, ids);
+    QStringList failed;
+    QCOMPARE(mDevice->CommitUploads(failed), 0);
+    QVERIFY(failed.isEmpty());
+    mDevice->SetCancelCheck({});
+    mDevice->FinalizeSync();
+    QCOMPARE(filesBelow(drive(u"Music"_qs)), QStringList{});
+    QVERIFY(!readAll(drive(u"VARUZ/metadata0.xml"_qs)).contains("<track "));
 }
 
 QTEST_GUILESS_MAIN(TestUsbMSDevice)
