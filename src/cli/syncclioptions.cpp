@@ -58,7 +58,9 @@ QString SyncCliOptions::usage()
         "  mobrelay-sync backups [FOLDER...]\n"
         "  mobrelay-sync export BACKUP OUT_DIR\n"
         "DIR is the root folder of a phone mounted as a USB drive. BACKUP is an iPhone\n"
-        "backup folder or a BlackBerry backup file (.ipd).\n");
+        "backup folder or a BlackBerry backup file (.ipd).\n"
+        "sync exits with 69 without running while another Mobrelay program (the window\n"
+        "or another mobrelay-sync) is synchronising a phone.\n");
 }
 
 bool SyncCliOptions::parseOption(const QString &aName, const QStringList &aArguments, int &aIndex,

@@ -13,6 +13,8 @@ constexpr int Usage = 64;
 // The library file will never parse.
 constexpr int DataError = 65;
 constexpr int NoInput = 66;
+// Another Mobrelay program (the window or a second mobrelay-sync) is synchronising.
+constexpr int Busy = 69;
 constexpr int CannotCreate = 73;
 constexpr int TemporaryFailure = 75;
 constexpr int Interrupted = 130;
