@@ -10,6 +10,7 @@
 //   bench_sync convert [TRACKS]   first sync of TRACKS (default 20) AAC tracks with
 //                                 conversion to MP3, against converting them one
 //                                 after another
+// --keep leaves the generated folder in place (for profiling a single run).
 #include "sync/mp3converter.h"
 
 #include <QCoreApplication>
@@ -33,6 +34,8 @@
 extern char **environ;
 
 namespace {
+
+bool keepFiles = false;
 
 constexpr int Playlists = 200;
 constexpr int Repeats = 3;
@@ -329,7 +332,10 @@ int copy(const QString &aBase, int aTracks, qint64 aTrackBytes)
     std::printf("  mobrelay-sync:      %.2f s  %.0f MB/s\n", bestSync, megabytes / bestSync);
     std::printf("  ratio to cp -r %.2f, to cp -r + sync %.2f\n", bestCp / bestSync,
                 bestCpSync / bestSync);
-    QDir(folder).removeRecursively();
+    if (keepFiles)
+        std::printf("  kept in %s\n", qPrintable(folder));
+    else
+        QDir(folder).removeRecursively();
     return 0;
 }
 
@@ -351,6 +357,8 @@ int main(int argc, char *argv[])
         std::printf("needs a temporary folder and %s\n", qPrintable(program()));
         return 1;
     }
+    keepFiles = args.removeAll(QStringLiteral("--keep")) > 0;
+    temporary.setAutoRemove(!keepFiles);
     const QString mode = args.value(0, QStringLiteral("noop"));
     if (mode == QLatin1String("copy")) {
         constexpr qint64 TrackBytes = 5 << 20;

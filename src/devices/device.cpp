@@ -6,6 +6,7 @@
 #include "core/tracklist.h"
 #include "settings/syncsettings.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 
@@ -208,4 +209,14 @@ QString Device::playlistFileName(const QString &aPlaylistName)
     const QString extension = QStringLiteral(".m3u");
     return cut(replaceFatIllegal(aPlaylistName), MaxFileNameLength - int(extension.size())) +
            extension;
+}
+
+QString Device::newUniqueDeviceId()
+{
+    const QDateTime now = QDateTime::currentDateTime();
+    const QTime time = now.time();
+    const QDate date = now.date();
+    return QString::number(time.msec()) + QString::number(time.second()) +
+           QString::number(time.minute()) + QString::number(time.hour()) +
+           QString::number(date.day()) + QString::number(date.month()) + QLatin1Char('Y');
 }

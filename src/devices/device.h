@@ -24,6 +24,8 @@ public:
     static constexpr int DeviceFull = -6009;
     // UploadTrack found the track's file already there, complete; counts as success.
     static constexpr int AlreadyOnDevice = -6010;
+    // The phone went away (unplugged, USB error): every later operation would fail too.
+    static constexpr int Disconnected = -6011;
 
     static inline const QString TempDeviceId = QStringLiteral("TEMP-DEVICE-ID");
     static inline const QString MusicFolder = QStringLiteral("Music");
@@ -97,6 +99,9 @@ public:
     static QString fatSafeName(const QString &aName);
     // The name of a playlist's file: the playlist name made safe, plus ".m3u".
     static QString playlistFileName(const QString &aPlaylistName);
+    // A new id for SetConfigured: milliseconds, seconds, minutes, hours, day,
+    // month, then a literal "Y".
+    static QString newUniqueDeviceId();
 
 private:
     bool mDisabled = false;

@@ -3,6 +3,7 @@
 #include "core/logger.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 
@@ -201,14 +202,12 @@ bool SafeFileCopy::isTemporaryName(const QString &aFileName)
 
 int SafeFileCopy::removeLeftovers(const QString &aFolder, const QSet<QString> &aKeep)
 {
-    const QDir folder(aFolder);
-    const QStringList names =
-        folder.entryList({TemporaryPrefix + QLatin1Char('*') + TemporarySuffix},
-                         QDir::Files | QDir::Hidden | QDir::System, QDir::Unsorted);
+    // Matched by hand: a name filter would compile a pattern for every folder.
+    QDirIterator it(aFolder, QDir::Files | QDir::Hidden | QDir::System);
     int removed = 0;
-    for (const QString &name : names) {
-        const QString path = folder.filePath(name);
-        if (isTemporaryName(name) && !aKeep.contains(path) && QFile::remove(path))
+    while (it.hasNext()) {
+        const QString path = it.next();
+        if (isTemporaryName(it.fileName()) && !aKeep.contains(path) && QFile::remove(path))
             ++removed;
     }
     if (removed > 0)

@@ -5,29 +5,103 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
+#include <QMutexLocker>
 #include <QRegularExpression>
 #include <QStorageInfo>
 
 #include <algorithm>
 #include <sys/statvfs.h>
 
-SysfsVolumeSource::SysfsVolumeSource(const QString &aSysfsRoot) : mSysfsRoot(aSysfsRoot) {}
+namespace {
+// The mount table writes space, tab, newline and backslash as octal escapes.
+QString unescapeMountField(const QByteArray &aField)
+{
+    QByteArray result;
+    result.reserve(aField.size());
+    for (qsizetype i = 0; i < aField.size(); ++i) {
+        if (aField[i] == '\\' && i + 3 < aField.size()) {
+            bool ok = false;
+            const int code = aField.mid(i + 1, 3).toInt(&ok, 8);
+            if (ok) {
+                result.append(char(code));
+                i += 3;
+                continue;
+            }
+        }
+        result.append(aField[i]);
+    }
+    return QFile::decodeName(result);
+}
 
-QList<VolumeInfo> SysfsVolumeSource::mountedVolumes()
+// udev writes unsafe characters of a label as \xNN in the link's name.
+QString unescapeLabel(const QString &aName)
+{
+    QByteArray bytes = QFile::encodeName(aName);
+    QByteArray result;
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        if (bytes[i] == '\\' && i + 3 < bytes.size() && bytes[i + 1] == 'x') {
+            bool ok = false;
+            const int code = bytes.mid(i + 2, 2).toInt(&ok, 16);
+            if (ok) {
+                result.append(char(code));
+                i += 3;
+                continue;
+            }
+        }
+        result.append(bytes[i]);
+    }
+    return QString::fromUtf8(result);
+}
+} // namespace
+
+SysfsVolumeSource::SysfsVolumeSource(const QString &aSysfsRoot, const QString &aMountInfo,
+                                     const QString &aLabelFolder)
+    : mSysfsRoot(aSysfsRoot), mMountInfo(aMountInfo), mLabelFolder(aLabelFolder)
+{}
+
+QList<VolumeInfo> SysfsVolumeSource::mountedVolumes() const
 {
     QList<VolumeInfo> result;
-    const QList<QStorageInfo> volumes = QStorageInfo::mountedVolumes();
-    for (const QStorageInfo &storage : volumes) {
-        if (!storage.isValid() || !storage.isReady())
+    QFile table(mMountInfo);
+    if (!table.open(QIODevice::ReadOnly))
+        return result;
+    // One line: id parent major:minor root mount-point options [optional...] - type source
+    // super-options
+    const QList<QByteArray> lines = table.readAll().split('\n');
+    QHash<QString, qsizetype> byRoot;
+    for (const QByteArray &line : lines) {
+        const QList<QByteArray> fields = line.split(' ');
+        const qsizetype separator = fields.indexOf(QByteArrayLiteral("-"), 6);
+        if (fields.size() < 7 || separator < 0 || separator + 2 >= fields.size())
+            continue;
+        const QByteArray &source = fields.at(separator + 2);
+        if (!source.startsWith("/dev/"))
             continue;
         VolumeInfo volume;
-        volume.mRootPath = storage.rootPath();
-        volume.mDeviceNode = QString::fromLocal8Bit(storage.device());
-        volume.mLabel = storage.name();
-        volume.mTotalBytes = quint64(std::max<qint64>(storage.bytesTotal(), 0));
-        volume.mFreeBytes = quint64(std::max<qint64>(storage.bytesAvailable(), 0));
+        volume.mRootPath = unescapeMountField(fields.at(4));
+        volume.mDeviceNode = unescapeMountField(source);
+        // A later mount on the same point hides the earlier one.
+        const auto seen = byRoot.constFind(volume.mRootPath);
+        if (seen != byRoot.constEnd()) {
+            result[*seen] = volume;
+            continue;
+        }
+        byRoot.insert(volume.mRootPath, result.size());
         result.append(volume);
     }
+    if (result.isEmpty())
+        return result;
+    // Labels are links to the device node; reading them does not touch a mount.
+    QHash<QString, QString> labels;
+    const QFileInfoList links = QDir(mLabelFolder).entryInfoList(QDir::System | QDir::Files);
+    for (const QFileInfo &link : links) {
+        const QString target = link.symLinkTarget();
+        if (!target.isEmpty())
+            labels.insert(QFileInfo(target).fileName(), unescapeLabel(link.fileName()));
+    }
+    for (VolumeInfo &volume : result)
+        volume.mLabel = labels.value(QFileInfo(volume.mDeviceNode).fileName());
     return result;
 }
 
@@ -43,6 +117,18 @@ QList<VolumeInfo> SysfsVolumeSource::phoneDrives()
     std::sort(result.begin(), result.end(),
               [](const VolumeInfo &a, const VolumeInfo &b) { return a.mRootPath < b.mRootPath; });
     return result;
+}
+
+bool SysfsVolumeSource::firstSight(const VolumeInfo &aVolume, const QString &aBlock) const
+{
+    // Listing runs every two seconds; the log names each volume once.
+    const QString key = aVolume.mRootPath + QLatin1Char('\n') + aBlock + QLatin1Char('\n') +
+                        aVolume.mName + (aVolume.isPhoneDrive() ? u'1' : u'0');
+    QMutexLocker locker(&mLoggedLock);
+    if (mLogged.contains(key))
+        return false;
+    mLogged.insert(key);
+    return true;
 }
 
 QString SysfsVolumeSource::readAttribute(const QString &aPath) const
@@ -92,7 +178,7 @@ VolumeInfo SysfsVolumeSource::describe(const VolumeInfo &aVolume) const
     if (!name.isEmpty())
         volume.mName = name;
     Logger &log = Logger::instance();
-    if (log.isOn()) {
+    if (log.isOn() && firstSight(volume, block)) {
         log.value("Volume", volume.mRootPath);
         log.value("block device", block);
         log.value("name", volume.mName);

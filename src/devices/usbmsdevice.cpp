@@ -7,7 +7,6 @@
 #include "devices/safefilecopy.h"
 #include "devices/volumesource.h"
 
-#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -50,14 +49,7 @@ void UsbMSDevice::SetConfigured()
     if (QFileInfo::exists(path))
         return;
     log.text("UID file doesn't exist - creating one");
-    // Milliseconds, seconds, minutes, hours, day, month, then a literal "Y".
-    const QDateTime now = QDateTime::currentDateTime();
-    const QTime time = now.time();
-    const QDate date = now.date();
-    mUniqueDeviceId = QString::number(time.msec()) + QString::number(time.second()) +
-                      QString::number(time.minute()) + QString::number(time.hour()) +
-                      QString::number(date.day()) + QString::number(date.month()) +
-                      QLatin1Char('Y');
+    mUniqueDeviceId = newUniqueDeviceId();
     log.value("mkpath result", QDir().mkpath(mRootPath + DataFolder) ? "true" : "false");
     QFile file(path);
     if (file.open(QIODevice::WriteOnly))

@@ -21,15 +21,23 @@ bool isFinalState(int aState)
     return aState >= MusicSync::StateFinished && aState <= MusicSync::StateCancelled;
 }
 
-// Uploads are made safe in batches: one wait on the phone's medium per batch
-// rather than per track. A run killed mid-batch copies that batch again.
+// Uploads are made safe in batches: each batch costs two waits on the phone's
+// medium whatever its size, so batches are bounded by the work a killed run
+// would repeat (bytes, or seconds of copying) rather than by a track count.
 constexpr qint64 CommitEveryBytes = qint64(256) << 20;
-constexpr int CommitEveryTracks = 2000;
+constexpr int CommitEveryTracks = 20000;
+constexpr qint64 CommitEveryMilliseconds = 5000;
 
 QString phoneFullReason()
 {
     return QStringLiteral("The phone is full: copying stopped. Free some space on the phone, or "
                           "choose fewer playlists, and synchronise again");
+}
+
+QString phoneGoneReason()
+{
+    return QStringLiteral("The phone was disconnected: copying stopped. Connect it again and "
+                          "synchronise to copy the rest");
 }
 
 } // namespace
@@ -320,9 +328,10 @@ bool MusicSync::runSteps(SyncSettings &aSettings)
         log.text("About to delete tracks");
         deleteTracks();
     }
-    if (!hasBeenCancelled())
+    // A phone that went away takes no covers and no tracks.
+    if (!hasBeenCancelled() && mCopyStopReason.isEmpty())
         updateForcedAlbumArt();
-    if (!hasBeenCancelled()) {
+    if (!hasBeenCancelled() && mCopyStopReason.isEmpty()) {
         log.text("About to upload");
         Upload();
     }
@@ -334,7 +343,7 @@ bool MusicSync::runSteps(SyncSettings &aSettings)
     // A cancelled run reports only its cancellation.
     if (hasBeenCancelled())
         return true;
-    // Playlists are not rewritten on a phone that has just run out of room.
+    // Playlists are not rewritten on a phone that has just run out of room or gone.
     if (mCopyStopReason.isEmpty())
         writePlaylists();
     finalizeDevice();
@@ -474,10 +483,13 @@ void MusicSync::deleteTracks()
         if (filesInUse.contains(track.mDeviceId.toCaseFolded())) {
             log.value("File kept for another track", track.mDeviceId);
             track.mOnRemoteDevice = false;
-        } else if (mDevice->DeleteTrack(track) != 0) {
+        } else if (const int deleted = mDevice->DeleteTrack(track); deleted != 0) {
             log.value("Track not deleted", track.mTrackName);
             mNotDeleted.append(track);
-            continue;
+            if (deleted != Device::Disconnected)
+                continue;
+            stopCopying(phoneGoneReason());
+            break;
         }
         // A cache that still claims the file would make the next run skip the track.
         if (mCache.removeDeletedTrack(track) != 0) {
@@ -553,7 +565,8 @@ void MusicSync::Upload()
             continue;
         const int copiedBefore = mCopiedCount;
         if (GuardedRegion::run([this, i] { Upload(i); })) {
-            if (mPendingBytes >= CommitEveryBytes || mPendingUploads.size() >= CommitEveryTracks)
+            if (mPendingBytes >= CommitEveryBytes || mPendingUploads.size() >= CommitEveryTracks ||
+                (!mPendingUploads.isEmpty() && mPendingSince.hasExpired(CommitEveryMilliseconds)))
                 commitUploads();
             continue;
         }
@@ -622,6 +635,8 @@ void MusicSync::Upload(int aPosition)
     if (result == 0 || result == Device::AlreadyOnDevice) {
         // Only now does the track have its path on the phone, which the cover's hint names.
         uploadAlbumArtForTrack(track, false);
+        if (mPendingUploads.isEmpty())
+            mPendingSince.start();
         mPendingUploads.append(aPosition);
         mPendingBytes += track.mSizeOnDevice;
         log.text(result == 0 ? "Track copied" : "Track already on the phone");
@@ -633,6 +648,8 @@ void MusicSync::Upload(int aPosition)
     mLastError.store(result);
     if (result == Device::DeviceFull)
         stopCopying(phoneFullReason());
+    else if (result == Device::Disconnected)
+        stopCopying(phoneGoneReason());
 }
 
 bool MusicSync::convertForUpload(int aPosition, const Track &aTrack, QString &aError)
@@ -697,6 +714,8 @@ void MusicSync::commitUploads()
     mPendingBytes = 0;
     if (result == Device::DeviceFull)
         stopCopying(phoneFullReason());
+    else if (result == Device::Disconnected)
+        stopCopying(phoneGoneReason());
 }
 
 void MusicSync::stopCopying(const QString &aReason)

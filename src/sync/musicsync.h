@@ -6,6 +6,7 @@
 #include "sync/mp3converter.h"
 #include "sync/trackcache.h"
 
+#include <QElapsedTimer>
 #include <QList>
 #include <QObject>
 #include <QSet>
@@ -173,6 +174,7 @@ private:
     // Positions of uploads made but not yet committed by the device, and their bytes.
     QList<int> mPendingUploads;
     qint64 mPendingBytes = 0;
+    QElapsedTimer mPendingSince;
     // Why copying stopped before the end (phone full, cache not writable), or empty.
     QString mCopyStopReason;
     bool mCacheOpen = false;

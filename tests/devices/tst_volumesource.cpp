@@ -44,6 +44,7 @@ private Q_SLOTS:
     void initTestCase();
     void describe_data();
     void describe();
+    void mountTable();
     void realDiskSpace();
     void folderAsDrive();
 
@@ -99,6 +100,31 @@ void TestVolumeSource::describe()
     QCOMPARE(described.mUsb, usb);
     QTEST(described.isPhoneDrive(), "phone");
     QTEST(described.mName, "name");
+}
+
+void TestVolumeSource::mountTable()
+{
+    // None of these mount points exists: listing must not need to reach them.
+    const QString table = mHome->filePath(u"mountinfo"_qs);
+    write(table, u"22 1 8:2 / / rw,relatime shared:1 - ext4 /dev/sda2 rw\n"
+                 "25 22 0:21 / /proc rw shared:12 - proc proc rw\n"
+                 "40 22 8:17 / /media/u/MY\\040PHONE rw,nosuid shared:30 - vfat /dev/sdb1 rw\n"
+                 "41 22 8:32 / /media/u/reader rw shared:31 - exfat /dev/sda1 rw\n"
+                 "42 22 179:1 / /media/u/card rw shared:32 master:5 - vfat /dev/mmcblk0p1 rw\n"
+                 "43 41 8:32 / /media/u/reader rw shared:33 - exfat /dev/sdc rw\n"
+                 "44 22 0:50 / /run/user/1000 rw shared:40 - tmpfs tmpfs rw\n"
+                 "45 22 0:51 / /broken"_qs);
+    const QString labels = mHome->filePath(u"by-label"_qs);
+    QVERIFY(QDir().mkpath(labels));
+    QVERIFY(QFile::link(u"../../sdb1"_qs, labels + u"/MY\\x20PHONE"_qs));
+    const QList<VolumeInfo> drives = SysfsVolumeSource(mSysfs, table, labels).phoneDrives();
+    QStringList got;
+    for (const VolumeInfo &drive : drives)
+        got << drive.mRootPath + u'=' + drive.mDeviceNode + u'=' + drive.mLabel;
+    QCOMPARE(got,
+             (QStringList{u"/media/u/MY PHONE=/dev/sdb1=MY PHONE"_qs,
+                          u"/media/u/card=/dev/mmcblk0p1="_qs, u"/media/u/reader=/dev/sdc="_qs}));
+    QVERIFY(SysfsVolumeSource(mSysfs, mHome->filePath(u"none"_qs)).phoneDrives().isEmpty());
 }
 
 void TestVolumeSource::realDiskSpace()

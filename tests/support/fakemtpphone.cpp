@@ -143,6 +143,33 @@ QStringList FakeMtpPhone::names(const QString &aFolderPath, int aStorage) const
     return names;
 }
 
+QStringList FakeMtpPhone::files(int aStorage) const
+{
+    QStringList paths;
+    for (auto it = mObjects.cbegin(); it != mObjects.cend(); ++it) {
+        if (!it->mFolder && it->mStorageId == storageId(aStorage))
+            paths.append(pathOf(it.key()));
+    }
+    std::sort(paths.begin(), paths.end());
+    return paths;
+}
+
+QStringList FakeMtpPhone::listedFolders() const
+{
+    QStringList folders = mListings.keys();
+    std::sort(folders.begin(), folders.end());
+    return folders;
+}
+
+void FakeMtpPhone::resetCounts()
+{
+    mListings.clear();
+    mSends = 0;
+    mDeletes = 0;
+    mRenames = 0;
+    mOperations = 0;
+}
+
 int FakeMtpPhone::openSession()
 {
     // Number every object afresh, starting elsewhere each time, as a phone

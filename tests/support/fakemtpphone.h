@@ -33,6 +33,8 @@ public:
 
     // The first storage exists from the start: "Internal shared storage", 16 GiB, 8 free.
     QString addStorage(const QString &aDescription, quint64 aCapacity, quint64 aFreeBytes);
+    // As a locked Android phone shows itself: no storage at all.
+    void setLocked(bool aLocked) { mLocked = aLocked; }
     QString storageId(int aIndex = 0) const { return mStorages.value(aIndex).mId; }
     void setFreeBytes(quint64 aBytes, int aStorage = 0) { mStorages[aStorage].mFreeBytes = aBytes; }
 
@@ -42,6 +44,8 @@ public:
     QByteArray content(const QString &aPath, int aStorage = 0) const;
     // Names in a folder, duplicates included, sorted.
     QStringList names(const QString &aFolderPath, int aStorage = 0) const;
+    // Every file's path on a storage, sorted.
+    QStringList files(int aStorage = 0) const;
 
     // Faults: the next aTimes sends fail (with aLeaveObject the phone keeps a
     // partial object, and the send still reports its id), deletes are refused,
@@ -58,6 +62,9 @@ public:
 
     int listings(const QString &aFolderPath) const { return mListings.value(aFolderPath); }
     int listings() const;
+    // The folders listed since the last resetCounts, sorted.
+    QStringList listedFolders() const;
+    void resetCounts();
     int sends() const { return mSends; }
     int deletes() const { return mDeletes; }
     int renames() const { return mRenames; }
@@ -68,7 +75,7 @@ public:
     // operations of the session it started.
     int openSession();
     int begin(int aSession, QString &aError);
-    QList<MtpStorage> storages() const { return mStorages; }
+    QList<MtpStorage> storages() const { return mLocked ? QList<MtpStorage>() : mStorages; }
     int list(const QString &aStorageId, const QString &aFolderId, QList<MtpObject> &aEntries,
              QString &aError);
     int createFolder(const QString &aStorageId, const QString &aParentId, const QString &aName,
@@ -109,6 +116,7 @@ private:
     int mSession = 0;
     bool mPlugged = true;
     bool mHeld = false;
+    bool mLocked = false;
     bool mAllowDuplicates = false;
     int mFailSends = 0;
     bool mLeaveObject = false;

@@ -1,0 +1,3 @@
+#include "devices/mdevicelistobserver.h"
+
+MDeviceListObserver::~MDeviceListObserver() = default;
