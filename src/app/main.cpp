@@ -3,7 +3,8 @@
 #include "core/exceptionreporter.h"
 #include "core/logger.h"
 #include "devices/foldervolumesource.h"
-#include "devices/mtprefresher.h"
+#include "devices/mtp/libmtptransport.h"
+#include "devices/mtp/mtpmacdevicerefresher.h"
 #include "devices/sysfsvolumesource.h"
 #include "library/xmlitunesappfactory.h"
 #include "quitsignals.h"
@@ -61,8 +62,10 @@ int mainInt(int argc, char *argv[])
     }
     auto factory = std::make_shared<XmlITunesAppFactory>(
         parser.isSet(library) ? QDir().absoluteFilePath(parser.value(library)) : QString());
-    // MTP phones are found once a search for them is built into the device list.
-    auto window = std::make_unique<SyncUi>(volumes, nullptr, factory);
+    std::unique_ptr<MtpRefresher> mtp;
+    if (!parser.isSet(phoneFolder))
+        mtp = std::make_unique<MtpMacDeviceRefresher>(std::make_shared<LibMtpTransport>());
+    auto window = std::make_unique<SyncUi>(volumes, std::move(mtp), factory);
     QObject::connect(&instance, &SingleInstance::raiseRequested, window.get(),
                      &SyncUi::raiseWindow);
     QuitSignals quit;

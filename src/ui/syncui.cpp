@@ -250,6 +250,7 @@ void SyncUi::iTunesStarted()
 
 void SyncUi::raiseWindow()
 {
+    LogScope scope("SyncUi::raiseWindow");
     show();
     setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
     raise();
@@ -283,7 +284,10 @@ void SyncUi::startSync()
     mStarting = true;
     setSyncingButtons();
     // The rest follows once the background search has let go of the phones.
-    mRefresher->stop();
+    if (mDevices->autoRefreshEnabled())
+        mRefresher->stop();
+    else
+        continueSync();
 }
 
 void SyncUi::continueSync()
@@ -381,8 +385,8 @@ void SyncUi::onRunFinished(int aFinalState)
 
 void SyncUi::resumeIdle()
 {
-    if (!mDevices->autoRefreshEnabled())
-        mRefresher->start();
+    // Also takes back a switch-off still under way.
+    mRefresher->start();
     setRegularButtons();
     if (mState == MusicSync::StateIdle)
         mSyncButton->setEnabled(false);
@@ -506,7 +510,7 @@ void SyncUi::UpdateProgress(int aState, int aPercent)
     };
     // Refresh is never switched back on under a run that is starting or working.
     const auto restartRefresh = [&] {
-        if (changed && !isSyncing() && !mDevices->autoRefreshEnabled())
+        if (changed && !isSyncing())
             mRefresher->start();
     };
     switch (aState) {
