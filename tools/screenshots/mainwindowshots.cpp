@@ -11,6 +11,7 @@
 #include <QTemporaryDir>
 
 #include <cstdio>
+#include <cstring>
 #include <functional>
 
 namespace {
@@ -29,7 +30,10 @@ bool renderMainWindowShots(const QString &aDir, QStringList &aWritten)
     const QString root = phone.filePath(QStringLiteral("Galaxy S24"));
     QDir().mkpath(root);
     auto volumes = std::make_shared<FolderVolumeSource>(root);
-    const auto sequence = [](std::initializer_list<int> aStates) {
+    // A folder that does not exist is a phone that is not there.
+    auto noPhone =
+        std::make_shared<FolderVolumeSource>(phone.filePath(QStringLiteral("unplugged")));
+    const auto sequence = [](const QList<int> &aStates) {
         return [aStates](SyncUi &aWindow) {
             for (int state : aStates)
                 aWindow.UpdateProgress(state, 0);
@@ -41,7 +45,7 @@ bool renderMainWindowShots(const QString &aDir, QStringList &aWritten)
         {"main-8-scanning", sequence({8})},
         {"main-0-no-phone", sequence({8, 0})},
         {"main-1-phone-connected", sequence({0, 1})},
-        {"main-9-preparing", sequence({1, 9})},
+        {"main-9-preparing", sequence({9})},
         {"main-11-album-art", sequence({9, 11})},
         {"main-12-deleting", sequence({9, 12})},
         {"main-13-copying",
@@ -54,14 +58,14 @@ bool renderMainWindowShots(const QString &aDir, QStringList &aWritten)
         {"main-2-complete", sequence({15, 2})},
         {"main-3-errors", sequence({15, 3})},
         {"main-6-cancelled", sequence({14, 6})},
-        {"main-4-not-configured", sequence({1, 9, 4})},
-        {"main-5-settings-unreadable", sequence({1, 9, 5})},
+        {"main-4-not-configured", sequence({9, 4})},
+        {"main-5-settings-unreadable", sequence({9, 5})},
     };
     bool ok = true;
     for (const Shot &shot : shots) {
-        SyncUi window(
-            volumes, nullptr,
-            std::make_shared<XmlITunesAppFactory>(phone.filePath(QStringLiteral("none"))));
+        const bool plugged = std::strcmp(shot.mName, "main-0-no-phone") != 0;
+        SyncUi window(plugged ? volumes : noPhone, nullptr,
+                      std::make_shared<XmlITunesAppFactory>(QStringLiteral(MOBRELAY_DEMO_LIBRARY)));
         window.setStartupEnabled(false);
         window.deviceList().RefreshDevices();
         if (auto *gauge = window.findChild<SpaceGauge *>())
