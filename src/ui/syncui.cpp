@@ -26,6 +26,7 @@
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QDir>
+#include <QEventLoop>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHBoxLayout>
@@ -154,8 +155,16 @@ SyncUi::~SyncUi()
     mLibrary->setCancelled(true);
     if (mPodcastCache)
         mPodcastCache->cancel();
-    if (mSession)
+    if (mSession && mRunning) {
+        // Questions asked meanwhile are refused without a dialog; waiting on the
+        // run's thread instead would leave a question unanswered for ever.
+        mShutdownRequested = true;
+        mSession->disconnect(this);
+        QEventLoop loop;
+        connect(mSession.get(), &SyncSession::finished, &loop, &QEventLoop::quit);
         mSession->cancel();
+        loop.exec();
+    }
     mSession.reset();
     mPodcastCache.reset();
     mRefresher.reset();
