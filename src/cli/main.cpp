@@ -16,6 +16,7 @@
 #include "phonefinder.h"
 #include "phonefolder.h"
 #include "settings/syncsettings.h"
+#include "sync/runlock.h"
 #include "syncclioptions.h"
 #include "syncrunner.h"
 
@@ -245,6 +246,14 @@ int synchronise(const SyncCliOptions &aOptions)
         }
         device = phone.sharedDevice();
     }
+    RunLock lock;
+    if (!lock.tryLock()) {
+        const qint64 holder = lock.holder();
+        error(QStringLiteral("another Mobrelay program%1 is synchronising a phone; try again when "
+                             "it has finished")
+                  .arg(holder > 0 ? QStringLiteral(" (process %1)").arg(holder) : QString()));
+        return ExitCode::Busy;
+    }
     LocalMusicLibrary library(std::make_shared<XmlITunesAppFactory>(path));
     SyncRunner runner(library, device, aOptions);
     return runner.run();
@@ -257,6 +266,7 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("mobrelay-sync"));
     Interrupts::install();
+    Logger::instance().openDefault();
     Logger::instance().text("mobrelay-sync started");
 
     SyncCliOptions options;

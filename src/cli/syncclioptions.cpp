@@ -63,7 +63,9 @@ QString SyncCliOptions::usage()
         "DIR is the root folder of a phone mounted as a USB drive. ID names an attached\n"
         "phone as \"devices\" lists it; \"sync\" without either synchronises the connected\n"
         "phone (the configured one set up last), and exits with 69 when there is none.\n"
-        "BACKUP is an iPhone backup folder or a BlackBerry backup file (.ipd).\n");
+        "BACKUP is an iPhone backup folder or a BlackBerry backup file (.ipd).\n"
+        "sync exits with 75 without running while another Mobrelay program (the window\n"
+        "or another mobrelay-sync) is synchronising a phone.\n");
 }
 
 bool SyncCliOptions::parseOption(const QString &aName, const QStringList &aArguments, int &aIndex,

@@ -17,7 +17,10 @@ constexpr int NoInput = 66;
 // given, or the phone does not answer or lacks the companion app.
 constexpr int NoPhone = 69;
 constexpr int CannotCreate = 73;
+// Try again later: the library stayed busy, or another Mobrelay program (the
+// window or a second mobrelay-sync) is synchronising.
 constexpr int TemporaryFailure = 75;
+constexpr int Busy = TemporaryFailure;
 constexpr int Interrupted = 130;
 } // namespace ExitCode
 

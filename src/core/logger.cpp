@@ -4,7 +4,10 @@
 #include <QFile>
 
 #include <ctime>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/time.h>
+#include <unistd.h>
 
 namespace {
 // Whether this thread is writing a line; a fault inside a write leaves the
@@ -38,18 +41,7 @@ Logger &Logger::instance()
     return logger;
 }
 
-// The log is switched on by a folder, so it has to be opened before main() runs.
-namespace {
-struct LoggerBootstrap
-{
-    LoggerBootstrap() { Logger::instance(); }
-} bootstrap;
-} // namespace
-
-Logger::Logger()
-{
-    openDefault();
-}
+Logger::Logger() = default;
 
 Logger::~Logger()
 {
@@ -79,7 +71,19 @@ void Logger::openFile(const QString &aPath)
         std::fclose(old);
     if (aPath.isEmpty())
         return;
-    std::FILE *file = std::fopen(QFile::encodeName(aPath).constData(), "wb");
+    // The window and mobrelay-sync share one log file: whoever holds it keeps
+    // it, and a later program writes none rather than wipe the first's lines.
+    const int fd =
+        ::open(QFile::encodeName(aPath).constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::ftruncate(fd, 0) != 0) {
+        ::close(fd);
+        return;
+    }
+    std::FILE *file = ::fdopen(fd, "wb");
+    if (!file)
+        ::close(fd);
     mFile.store(file, std::memory_order_release);
 }
 

@@ -12,7 +12,8 @@
 
 // Process-wide trace log. It is on only while home/Desktop/KVL exists when the
 // log is opened; every call first tests the file pointer so that an idle log
-// costs one load and builds no text.
+// costs one load and builds no text. Each program opens it in main(), once it
+// knows it is going to run.
 class Logger
 {
 public:
@@ -22,7 +23,8 @@ public:
 
     // Opens home/Desktop/KVL/log.txt when that folder exists, otherwise switches the log off.
     void openDefault();
-    // Truncates and writes to aPath; an empty path or a failed open switches the log off.
+    // Truncates and writes to aPath; an empty path, a failed open or a file that
+    // another process is writing switches the log off.
     void openFile(const QString &aPath);
     void close();
     // After a fault was caught on this thread in the middle of a write: ends

@@ -2,6 +2,7 @@
 #include "cli/librarybusywatch.h"
 #include "library/localmusiclibrary.h"
 #include "scriptedappfactory.h"
+#include "sync/runlock.h"
 #include "testhome.h"
 
 #include <QCryptographicHash>
@@ -452,6 +453,9 @@ void TestMobrelaySync::interruptedMidCopy()
         copying = found.size() >= files && found.first().startsWith(QLatin1Char('.'));
     }
     QVERIFY2(copying, "the run ended before a copy could be interrupted");
+    RunLock window; // the window asking to run meanwhile
+    QVERIFY(!window.tryLock());
+    QCOMPARE(window.holder(), process.processId());
     QVERIFY(::kill(pid_t(process.processId()), signal) == 0);
     const RunResult result = finish(process);
     if (signal == SIGINT) {
@@ -508,6 +512,10 @@ void TestMobrelaySync::exitStatus_data()
     QTest::newRow("damaged settings")
         << u"DAMAGE"_qs << u"--library LIBRARY sync PHONE --yes"_qs << 2
         << u"moved to HOME/VARUZ/varuz.xml.bad and a new one is started"_qs;
+    // "LOCKED": this test holds the run lock as the window does during a run.
+    QTest::newRow("another program running")
+        << u"LOCKED"_qs << u"--library LIBRARY sync PHONE --yes"_qs << 75
+        << u"another Mobrelay program (process SELF) is synchronising a phone"_qs;
 }
 
 void TestMobrelaySync::exitStatus()
@@ -516,7 +524,10 @@ void TestMobrelaySync::exitStatus()
     QFETCH(QString, arguments);
     QFETCH(int, status);
     QFETCH(QString, message);
-    QVERIFY(configure(words(QString(options).remove(u"BLOCK"_qs).remove(u"DAMAGE"_qs))));
+    QVERIFY(configure(
+        words(QString(options).remove(u"BLOCK"_qs).remove(u"DAMAGE"_qs).remove(u"LOCKED"_qs))));
+    RunLock lock;
+    QVERIFY(!options.contains(u"LOCKED"_qs) || lock.tryLock());
     QVERIFY(!options.contains(u"BLOCK"_qs) || QDir().mkpath(mHome->filePath(u"VARUZ/mcache0"_qs)));
     QFile settings(mHome->filePath(u"VARUZ/varuz.xml"_qs));
     QVERIFY(!options.contains(u"DAMAGE"_qs) ||
@@ -527,7 +538,8 @@ void TestMobrelaySync::exitStatus()
             .replace(u"MISSING"_qs, mHome->filePath(u"nowhere/Library.xml"_qs))
             .replace(u"BROKEN"_qs, mBrokenLibrary)
             .replace(u"MALFORMED"_qs, mMalformedLibrary)
-            .replace(u"HOME"_qs, mHome->path());
+            .replace(u"HOME"_qs, mHome->path())
+            .replace(u"SELF"_qs, QString::number(QCoreApplication::applicationPid()));
     };
     QStringList argumentList = words(arguments);
     for (QString &argument : argumentList)

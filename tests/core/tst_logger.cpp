@@ -5,9 +5,12 @@
 #include <QRegularExpression>
 #include <QTest>
 
+#include <fcntl.h>
 #include <functional>
 #include <string>
+#include <sys/file.h>
 #include <thread>
+#include <unistd.h>
 
 static QByteArray unstamped(const QString &aPath)
 {
@@ -33,6 +36,7 @@ private Q_SLOTS:
     void lineForms_data();
     void lineForms();
     void linesOfTwoThreadsStayWhole();
+    void fileOfAnotherProgramIsLeftAlone();
 };
 
 void TestLogger::noFolderMeansNoFile()
@@ -84,6 +88,26 @@ void TestLogger::linesOfTwoThreadsStayWhole()
     static const QRegularExpression whole(u"^    thread(a = a{100}|b = b{100})\\d+\\r$"_qs);
     for (const QByteArray &line : lines.first(2 * PerThread))
         QVERIFY2(whole.match(QString::fromLatin1(line)).hasMatch(), line.constData());
+}
+
+void TestLogger::fileOfAnotherProgramIsLeftAlone()
+{
+    TestHome home;
+    const QString path = home.enableLog();
+    Logger::instance().text("earlier");
+    Logger::instance().close();
+    const QByteArray before = unstamped(path);
+    const int holder = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    QVERIFY(holder >= 0);
+    QCOMPARE(::flock(holder, LOCK_EX | LOCK_NB), 0);
+    Logger::instance().openDefault();
+    Logger::instance().text("second program");
+    QVERIFY(!Logger::instance().isOn());
+    QCOMPARE(unstamped(path), before);
+    ::close(holder);
+    Logger::instance().openDefault();
+    QVERIFY(Logger::instance().isOn());
+    QCOMPARE(unstamped(path), QByteArray());
 }
 
 QTEST_GUILESS_MAIN(TestLogger)

@@ -23,6 +23,8 @@
 #include <cstdio>
 #include <functional>
 
+bool renderMainWindowShots(const QString &aDir, QStringList &aWritten);
+
 namespace {
 constexpr qint64 GB = qint64(1) << 30;
 const QString ListName = QStringLiteral("pictures.txt");
@@ -114,6 +116,7 @@ int render(const QString &aDir)
     for (const auto &[name, make] : pictures)
         ok = save(make(), aDir, name, written) && ok;
     ok = renderWizardShots(aDir, written) && ok;
+    ok = renderMainWindowShots(aDir, written) && ok;
     QFile list(aDir + QLatin1Char('/') + ListName);
     if (!list.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text))
         return 1;
