@@ -23,6 +23,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QWizard>
 
 #include <functional>
 
@@ -65,6 +66,10 @@ private:
                 if (button->text() == mDeleteAnswer)
                     button->click();
             }
+            return;
+        }
+        if (auto *wizard = qobject_cast<QWizard *>(modal)) {
+            wizard->reject();
             return;
         }
         if (auto *box = qobject_cast<QMessageBox *>(modal))
@@ -118,6 +123,7 @@ private Q_SLOTS:
     void wholeRun();
     void closeWhileCopying();
     void unmountedPhoneKeepsTheWindowFollowing();
+    void settingsOpenTheWizard();
 
 private:
     void configure(bool aAllMusic);
@@ -346,6 +352,18 @@ void TestSyncUi::unmountedPhoneKeepsTheWindowFollowing()
     mVolumes->unplug(mPhone);
     QTRY_COMPARE_WITH_TIMEOUT(mWindow->state(), 0, 10000);
     QCOMPARE(musicFiles(), 0);
+}
+
+void TestSyncUi::settingsOpenTheWizard()
+{
+    configure(true);
+    openWindow(true);
+    QTRY_COMPARE_WITH_TIMEOUT(mWindow->state(), 1, 30000);
+    mWindow->findChild<QPushButton *>(u"settings"_qs)->click();
+    QTRY_VERIFY(mAnswerer->mSeen.contains(u"DeviceWizard"_qs));
+    // Cancelled: the window follows the phones again.
+    QTRY_VERIFY(mWindow->findChild<QPushButton *>(u"synchronize"_qs)->isEnabled());
+    QCOMPARE(mWindow->state(), 1);
 }
 
 QTEST_MAIN(TestSyncUi)
