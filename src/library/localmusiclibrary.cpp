@@ -696,6 +696,13 @@ QString LocalMusicLibrary::generateArtwork(const Track &aTrack)
 HResult LocalMusicLibrary::listenForITunesEvents()
 {
     LogScope scope("LocalMusicLibrary::listenForITunesEvents");
+    // Watching the file needs no read of it: a library being rewritten, or one
+    // that stays broken, must not hold up the caller (the window's thread).
+    if (std::unique_ptr<ITEventConnection> watched =
+            mFactory->watch([this] { OnITunesEventInvoke(); })) {
+        mEventSink = std::move(watched);
+        return ITResult::Ok;
+    }
     std::shared_ptr<ITunesApp> app;
     const HResult result = createApp(app);
     if (ITResult::failed(result))

@@ -40,6 +40,14 @@ QString XmlITunesAppFactory::libraryFile() const
     return mLibraryFile.isEmpty() ? configuredLibraryFile() : mLibraryFile;
 }
 
+std::unique_ptr<ITEventConnection> XmlITunesAppFactory::watch(std::function<void()> aHandler)
+{
+    const QString path = libraryFile();
+    if (path.isEmpty())
+        return nullptr;
+    return std::make_unique<FileEventConnection>(path, std::move(aHandler));
+}
+
 HResult XmlITunesAppFactory::create(std::shared_ptr<ITunesApp> &aApp)
 {
     aApp.reset();

@@ -13,6 +13,7 @@ public:
     explicit XmlITunesAppFactory(const QString &aLibraryFile = QString());
 
     HResult create(std::shared_ptr<ITunesApp> &aApp) override;
+    std::unique_ptr<ITEventConnection> watch(std::function<void()> aHandler) override;
     QString libraryFile() const;
 
     static QString configuredLibraryFile();

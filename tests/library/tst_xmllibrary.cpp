@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QSignalSpy>
 #include <QTest>
 
 class TestXmlLibrary : public QObject
@@ -17,6 +18,7 @@ private Q_SLOTS:
     void configuredLibrary();
     void configuredLibraryMissing();
     void fileBeingWrittenIsWaitedFor();
+    void eventsWithoutReadingTheLibrary();
 
 private:
     void configure(const QString &aPath);
@@ -112,6 +114,35 @@ void TestXmlLibrary::fileBeingWrittenIsWaitedFor()
     QVERIFY(library.refreshPlaylists());
     QCOMPARE(failures, 3);
     QCOMPARE(library.playlists().size(), 6);
+}
+
+// The window subscribes on its own thread: a library that is half written (or
+// stays broken) must not hold it up, and its next version must still be noticed.
+void TestXmlLibrary::eventsWithoutReadingTheLibrary()
+{
+    const QString path = mHome->filePath(u"lib.xml"_qs);
+    QVERIFY(LibraryGenerator(LibraryGenerator::Options()).write(path));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadWrite));
+    const QByteArray whole = file.readAll();
+    QVERIFY(file.resize(whole.size() / 2));
+    file.close();
+
+    LocalMusicLibrary library(std::make_shared<XmlITunesAppFactory>(path));
+    library.setRetryPause(1);
+    int failures = 0;
+    connect(&library, &LocalMusicLibrary::iTunesFailure, this, [&] {
+        if (++failures == 3)
+            library.setCancelled(true); // without this a blocking subscription never returns
+    });
+    QSignalSpy events(&library, &LocalMusicLibrary::localLibraryEvent);
+    QVERIFY(!ITResult::failed(library.listenForITunesEvents()));
+    QCOMPARE(failures, 0);
+    QFile finished(path);
+    QVERIFY(finished.open(QIODevice::WriteOnly));
+    finished.write(whole);
+    finished.close();
+    QVERIFY(events.wait(10000));
 }
 
 QTEST_GUILESS_MAIN(TestXmlLibrary)
