@@ -29,7 +29,8 @@ StagedCopyQueue::StagedCopyQueue() : mShared(std::make_shared<Shared>())
 
 StagedCopyQueue::~StagedCopyQueue()
 {
-    waitForAll();
+    // Nobody will commit what has not begun: copying it would only leave leftovers.
+    dropUnstarted();
     mFlusher.waitForDone();
 }
 

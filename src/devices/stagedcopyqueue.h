@@ -28,7 +28,7 @@ public:
     using Handle = std::shared_ptr<std::atomic<int>>;
 
     StagedCopyQueue();
-    // Waits for the copies under way.
+    // Drops the copies not yet begun and waits for those under way.
     ~StagedCopyQueue();
     StagedCopyQueue(const StagedCopyQueue &) = delete;
     StagedCopyQueue &operator=(const StagedCopyQueue &) = delete;
