@@ -12,16 +12,6 @@
 #include <QVBoxLayout>
 
 namespace {
-QLabel *linkLabel(const QString &aText, QWidget *aParent)
-{
-    auto *label = new QLabel(aText, aParent);
-    label->setWordWrap(true);
-    label->setTextFormat(Qt::RichText);
-    label->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
-    QObject::connect(label, &QLabel::linkActivated, &RichText::openWebLink);
-    return label;
-}
-
 QString pageLink(const QString &aPath)
 {
     return RichText::link(VendorSite::current().url(aPath), QObject::tr("here"));
@@ -33,16 +23,18 @@ ConnectDevicePage::ConnectDevicePage(DeviceList &aDevices, QWidget *aParent)
 {
     setTitle(tr("Phone Setup"));
     auto *layout = new QVBoxLayout(this);
-    layout->addWidget(linkLabel(tr("<p>Connect your phone to the PC using the USB cable and then "
-                                   "select it from the list below.</p>"),
-                                this));
+    layout->addWidget(
+        RichText::linkLabel(tr("<p>Connect your phone to the PC using the USB cable and then "
+                               "select it from the list below.</p>"),
+                            this));
     mList = new QListWidget(this);
     mList->setMaximumHeight(150);
     layout->addWidget(mList);
-    layout->addWidget(linkLabel(tr("<p>Click %1 if your phone is connected but is not displayed "
-                                   "above.</p>")
-                                    .arg(pageLink(VendorSite::PhoneNotDetected)),
-                                this));
+    layout->addWidget(
+        RichText::linkLabel(tr("<p>Click %1 if your phone is connected but is not displayed "
+                               "above.</p>")
+                                .arg(pageLink(VendorSite::PhoneNotDetected)),
+                            this));
     layout->addStretch();
     const QPixmap watermark(QStringLiteral(":/images/wizard1.png"));
     if (!watermark.isNull())

@@ -13,16 +13,6 @@
 namespace {
 constexpr int Indent = 40;
 
-QLabel *linkLabel(const QString &aText, QWidget *aParent)
-{
-    auto *label = new QLabel(aText, aParent);
-    label->setWordWrap(true);
-    label->setTextFormat(Qt::RichText);
-    label->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
-    QObject::connect(label, &QLabel::linkActivated, &RichText::openWebLink);
-    return label;
-}
-
 QString backupLabel(const ITunesBackup &aBackup)
 {
     if (!aBackup.mBackupName.isEmpty())
@@ -36,7 +26,7 @@ DeviceBackupPage::DeviceBackupPage(const QList<ITunesBackup> &aBackups, QWidget 
 {
     setTitle(tr("Copy Data from Another Device"));
     auto *layout = new QVBoxLayout(this);
-    layout->addWidget(linkLabel(
+    layout->addWidget(RichText::linkLabel(
         tr("<p>%1 can copy additional information from iTunes device backups on your PC to "
            "your Android phone.</p><p>Any iTunes device backups on your PC are listed below:</p>")
             .arg(QStringLiteral("Mobrelay")),
@@ -52,7 +42,7 @@ DeviceBackupPage::DeviceBackupPage(const QList<ITunesBackup> &aBackups, QWidget 
     listBox->setContentsMargins(Indent, 0, 0, 0);
     listBox->addWidget(mList);
     layout->addLayout(listBox);
-    layout->addWidget(linkLabel(
+    layout->addWidget(RichText::linkLabel(
         tr("<p>If you wish to transfer this information to your Android phone then select a "
            "backup from the above list plus one or more of the options below:"),
         this));

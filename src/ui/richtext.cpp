@@ -4,6 +4,7 @@
 
 #include <QDesktopServices>
 #include <QFontMetrics>
+#include <QLabel>
 #include <QRegularExpression>
 #include <QUrl>
 
@@ -57,4 +58,14 @@ bool RichText::openWebLink(const QString &aLink)
         return false;
     }
     return QDesktopServices::openUrl(target);
+}
+
+QLabel *RichText::linkLabel(const QString &aText, QWidget *aParent)
+{
+    auto *label = new QLabel(aText, aParent);
+    label->setWordWrap(true);
+    label->setTextFormat(Qt::RichText);
+    label->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
+    QObject::connect(label, &QLabel::linkActivated, &RichText::openWebLink);
+    return label;
 }

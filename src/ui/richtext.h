@@ -3,7 +3,9 @@
 #include <QString>
 
 class QFont;
+class QLabel;
 class QUrl;
+class QWidget;
 
 // Building rich-text label contents from names and text the program does not
 // control (a volume label, a track title, the update notice).
@@ -19,4 +21,6 @@ public:
     static QString fromPlainText(const QString &aText);
     // Opens the link in the browser when it is an http(s) address; false otherwise.
     static bool openWebLink(const QString &aLink);
+    // A word-wrapped rich-text label whose web links open in the browser.
+    static QLabel *linkLabel(const QString &aText, QWidget *aParent);
 };
