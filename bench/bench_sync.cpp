@@ -62,7 +62,10 @@ ChildRun runChild(const QStringList &aCommand, const QString &aHome)
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    // The last child's errors stay in HOME for a run that failed.
+    const QByteArray errors = QFile::encodeName(aHome + QStringLiteral("/stderr.txt"));
+    posix_spawn_file_actions_addopen(&actions, 2, errors.constData(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
     ChildRun run;
     QElapsedTimer timer;
     timer.start();
@@ -323,8 +326,13 @@ int copy(const QString &aBase, int aTracks, qint64 aTrackBytes)
         QFile::remove(folder + QStringLiteral("/VARUZ/mcache0p"));
         runChild({QStringLiteral("sync")}, aBase);
         const ChildRun run = runChild(syncCommand(folder), folder);
-        if (run.mExitCode != 0)
-            std::printf("  sync exit %d\n", run.mExitCode);
+        if (run.mExitCode != 0) {
+            QFile errors(folder + QStringLiteral("/stderr.txt"));
+            errors.open(QIODevice::ReadOnly);
+            std::printf("  sync exit %d: %s\n", run.mExitCode,
+                        errors.readAll().trimmed().constData());
+            continue;
+        }
         bestSync = std::min(bestSync, run.mSeconds);
     }
     std::printf("  cp -r:              %.2f s  %.0f MB/s\n", bestCp, megabytes / bestCp);

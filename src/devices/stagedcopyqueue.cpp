@@ -75,6 +75,7 @@ void StagedCopyQueue::waitForAll()
 {
     submit();
     mPool.waitForDone();
+    mFlusher.waitForDone();
 }
 
 void StagedCopyQueue::dropUnstarted()
@@ -128,9 +129,24 @@ QList<bool> StagedCopyQueue::renameAll(const QList<std::pair<QString, QString>> 
     return result;
 }
 
-void StagedCopyQueue::flushEarly(const QString &aPath)
+bool StagedCopyQueue::flushUnderWay() const
 {
-    if (mFlusher.activeThreadCount() > 0)
-        return;
-    mFlusher.start([aPath] { SafeFileCopy::flushFileSystem(aPath); });
+    return mFlusher.activeThreadCount() > 0;
+}
+
+bool StagedCopyQueue::flushEarly(const QString &aPath, QList<Placement> aFinished)
+{
+    if (flushUnderWay())
+        return false;
+    mFlusher.start([aPath, finished = std::move(aFinished)] {
+        // A name is given only to data already on the medium, so a crash never
+        // leaves a partial file under it.
+        if (SafeFileCopy::flushFileSystem(aPath) != SafeFileCopy::Result::Done)
+            return;
+        for (const Placement &placement : finished) {
+            const bool renamed = SafeFileCopy::rename(placement.mTemporary, placement.mDestination);
+            placement.mOutcome->store(renamed ? Placed : Failed);
+        }
+    });
+    return true;
 }

@@ -23,7 +23,9 @@ public:
         Failed,
         NoSpace,
         // Never begun: dropUnstarted() came first.
-        Dropped
+        Dropped,
+        // Done, flushed, and under its final name: see flushEarly().
+        Placed
     };
     using Handle = std::shared_ptr<std::atomic<int>>;
 
@@ -37,6 +39,7 @@ public:
     // too many copies are under way. The handle holds the outcome once
     // waitForAll() has returned.
     Handle add(const QString &aSource, const QString &aTemporary);
+    // Waits for the copies and for an early flush with its renames.
     void waitForAll();
     // Copies not yet begun end as Dropped, without touching the disk; waits
     // for the ones under way.
@@ -45,10 +48,19 @@ public:
     // one folder are renamed in their order, by one thread. The result tells
     // which renames succeeded.
     QList<bool> renameAll(const QList<std::pair<QString, QString>> &aRenames);
+    struct Placement
+    {
+        QString mTemporary;
+        QString mDestination;
+        Handle mOutcome;
+    };
     // Starts writing what is cached for the file system of aPath to the medium
-    // in the background, unless that is already under way: the flush that must
-    // be waited for later then finds little left to do.
-    void flushEarly(const QString &aPath);
+    // in the background, so that the flush that must be waited for later finds
+    // little left to do; then gives each finished copy of aFinished its final
+    // name (Placed, or Failed if the rename fails), since its data is safe by
+    // then. Returns false, doing nothing, while an earlier flush is under way.
+    bool flushEarly(const QString &aPath, QList<Placement> aFinished = {});
+    bool flushUnderWay() const;
     // Copies that have not begun when the check answers true end as Dropped.
     // Waits for the copies under way before changing it.
     void setCancelCheck(std::function<bool()> aCancelled);

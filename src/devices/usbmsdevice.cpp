@@ -215,18 +215,14 @@ int UsbMSDevice::UploadTrack(Track &aTrack)
             // copies it; a converted file is removed once this call returns.
             temporary = SafeFileCopy::temporaryName(destination);
             queued = mCopies.add(source, temporary);
-            mUnflushedBytes += size;
-            if (++mUnflushedFiles >= EarlyFlushFiles || mUnflushedBytes >= EarlyFlushBytes) {
-                mCopies.flushEarly(mRootPath);
-                mUnflushedFiles = 0;
-                mUnflushedBytes = 0;
-            }
         } else {
             const SafeFileCopy::Result copied = SafeFileCopy::stage(source, destination, temporary);
             if (copied == SafeFileCopy::Result::NoSpace)
                 result = DeviceFull;
             else if (copied != SafeFileCopy::Result::Done)
                 result = CopyFailed;
+            else
+                queued = std::make_shared<std::atomic<int>>(StagedCopyQueue::Done);
         }
     } else if (folderMade) {
         // Nothing was copied: reporting success would count the track as done.
@@ -245,6 +241,9 @@ int UsbMSDevice::UploadTrack(Track &aTrack)
         mPlacedThisRun.insert(destination);
         mStagedTemporaries.insert(temporary);
         mStagedSizes.insert(destination, size);
+        mUnflushedBytes += size;
+        if (++mUnflushedFiles >= EarlyFlushFiles || mUnflushedBytes >= EarlyFlushBytes)
+            placeFinishedCopies();
     }
     log.value("UploadTrack result", result);
     return scope.ret(result);
@@ -258,21 +257,28 @@ int UsbMSDevice::CommitUploads(QStringList &aFailedIds)
         return scope.ret(0);
     log.value("Staged uploads", int(mStaged.size()));
     int result = settleQueuedCopies(aFailedIds);
-    SafeFileCopy::Result flushed = SafeFileCopy::flushFileSystem(mRootPath);
+    QList<std::pair<QString, QString>> renames;
+    QList<qsizetype> renamedAt(mStaged.size(), -1);
+    for (qsizetype i = 0; i < mStaged.size(); ++i) {
+        const StagedUpload &staged = mStaged.at(i);
+        if (staged.mCopy->load() == StagedCopyQueue::Placed)
+            continue;
+        renamedAt[i] = renames.size();
+        renames.append({staged.mTemporary, staged.mDestination});
+    }
+    SafeFileCopy::Result flushed = SafeFileCopy::Result::Done;
+    if (!renames.isEmpty())
+        flushed = SafeFileCopy::flushFileSystem(mRootPath);
     if (flushed != SafeFileCopy::Result::Done) {
         log.text("Staged data could not be written to the phone");
         dropStaged(aFailedIds);
         return scope.ret(flushed == SafeFileCopy::Result::NoSpace ? DeviceFull : CopyFailed);
     }
-    QList<std::pair<QString, QString>> renames;
-    renames.reserve(mStaged.size());
-    for (const StagedUpload &staged : std::as_const(mStaged))
-        renames.append({staged.mTemporary, staged.mDestination});
     const QList<bool> done = mCopies.renameAll(renames);
     QList<Track> renamed;
     for (qsizetype i = 0; i < mStaged.size(); ++i) {
         const StagedUpload &staged = mStaged.at(i);
-        if (done.at(i)) {
+        if (renamedAt.at(i) < 0 || done.at(renamedAt.at(i))) {
             renamed.append(staged.mTrack);
         } else {
             aFailedIds.append(staged.mTrack.mDeviceId);
@@ -283,6 +289,7 @@ int UsbMSDevice::CommitUploads(QStringList &aFailedIds)
     mStaged.clear();
     mStagedTemporaries.clear();
     mStagedSizes.clear();
+    mHandOverFrom = 0;
     // The new names must be on the medium before anyone records them.
     flushed = SafeFileCopy::flushFileSystem(mRootPath);
     if (flushed != SafeFileCopy::Result::Done) {
@@ -312,6 +319,7 @@ QStringList UsbMSDevice::CancelUploads()
         mPlacedThisRun.remove(it->mDestination);
         it = mStaged.erase(it);
     }
+    mHandOverFrom = 0;
     Logger::instance().value("Uploads dropped", int(dropped.size()));
     return dropped;
 }
@@ -329,9 +337,37 @@ bool UsbMSDevice::stagedCopySucceeded(const QString &aDestination)
         // Rare (two tracks sharing one file): wait rather than trust a copy under way.
         if (staged.mCopy->load() == StagedCopyQueue::Pending)
             mCopies.waitForAll();
-        return staged.mCopy->load() == StagedCopyQueue::Done;
+        const int outcome = staged.mCopy->load();
+        return outcome == StagedCopyQueue::Done || outcome == StagedCopyQueue::Placed;
     }
     return true;
+}
+
+void UsbMSDevice::placeFinishedCopies()
+{
+    mUnflushedFiles = 0;
+    mUnflushedBytes = 0;
+    // Busy with the previous batch: these go with the next one.
+    if (mCopies.flushUnderWay())
+        return;
+    QList<StagedCopyQueue::Placement> finished;
+    QList<qsizetype> positions;
+    qsizetype firstPending = mStaged.size();
+    for (qsizetype i = mHandOverFrom; i < mStaged.size(); ++i) {
+        const StagedUpload &staged = mStaged.at(i);
+        const int outcome = staged.mCopy->load();
+        if (outcome == StagedCopyQueue::Pending) {
+            firstPending = std::min(firstPending, i);
+        } else if (outcome == StagedCopyQueue::Done && !staged.mHandedOver) {
+            finished.append({staged.mTemporary, staged.mDestination, staged.mCopy});
+            positions.append(i);
+        }
+    }
+    if (!mCopies.flushEarly(mRootPath, finished))
+        return;
+    for (const qsizetype i : std::as_const(positions))
+        mStaged[i].mHandedOver = true;
+    mHandOverFrom = firstPending;
 }
 
 int UsbMSDevice::settleQueuedCopies(QStringList &aFailedIds)
@@ -339,8 +375,8 @@ int UsbMSDevice::settleQueuedCopies(QStringList &aFailedIds)
     mCopies.waitForAll();
     int result = 0;
     for (auto it = mStaged.begin(); it != mStaged.end();) {
-        const int outcome = it->mCopy ? it->mCopy->load() : int(StagedCopyQueue::Done);
-        if (outcome == StagedCopyQueue::Done) {
+        const int outcome = it->mCopy->load();
+        if (outcome == StagedCopyQueue::Done || outcome == StagedCopyQueue::Placed) {
             ++it;
             continue;
         }
@@ -367,6 +403,7 @@ void UsbMSDevice::dropStaged(QStringList &aFailedIds)
     mStaged.clear();
     mStagedTemporaries.clear();
     mStagedSizes.clear();
+    mHandOverFrom = 0;
 }
 
 bool UsbMSDevice::makeFolder(const QString &aFolder)

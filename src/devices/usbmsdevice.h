@@ -81,13 +81,18 @@ private:
         QString mTemporary;
         QString mDestination;
         Track mTrack;
-        // Set while the copy runs on the queue's threads.
+        // The copy's outcome, set by the queue's threads.
         StagedCopyQueue::Handle mCopy;
+        // Given to an early flush, which names it if its data is flushed.
+        bool mHandedOver = false;
     };
     // Whether the upload staged for aDestination has its data; waits for it if queued.
     bool stagedCopySucceeded(const QString &aDestination);
     // Waits for the queued copies and drops those that failed; the worst result.
     int settleQueuedCopies(QStringList &aFailedIds);
+    // Has the finished copies flushed and named in the background while more
+    // are copied, leaving less for the commit to wait for.
+    void placeFinishedCopies();
 
     QString mFriendlyName;
     QString mUniqueDeviceId = TempDeviceId;
@@ -109,6 +114,8 @@ private:
     static constexpr qint64 EarlyFlushBytes = qint64(64) << 20;
     int mUnflushedFiles = 0;
     qint64 mUnflushedBytes = 0;
+    // mStaged before this index has no copy under way.
+    qsizetype mHandOverFrom = 0;
     bool mIdRead = false;
     QMutex mLock;
     std::unique_ptr<QFile> mMetadataFile;

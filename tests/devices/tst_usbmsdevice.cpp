@@ -57,6 +57,7 @@ private Q_SLOTS:
     void albumArt();
     void copyFileToDevice();
     void cancelledUploads();
+    void placedWhileCopying();
 
 private:
     Track localTrack(const QString &aArtist, const QString &aAlbum, const QString &aFileName,
@@ -392,6 +393,31 @@ void TestUsbMSDevice::cancelledUploads()
     mDevice->FinalizeSync();
     QCOMPARE(filesBelow(drive(u"Music"_qs)), QStringList{});
     QVERIFY(!readAll(drive(u"VARUZ/metadata0.xml"_qs)).contains("<track "));
+}
+
+void TestUsbMSDevice::placedWhileCopying()
+{
+    // Enough small tracks for the copies finished early to be flushed and named
+    // while later ones are copied; the commit must name only the others.
+    mDevice->PrepareForSync();
+    constexpr int Count = 2100;
+    QList<Track> tracks;
+    for (int i = 0; i < Count; ++i) {
+        tracks.append(localTrack(u"A%1"_qs.arg(i / 100), u"B%1"_qs.arg(i / 10),
+                                 u"s%1.mp3"_qs.arg(i), QByteArray::number(i)));
+        QCOMPARE(mDevice->UploadTrack(tracks.last()), 0);
+    }
+    const auto named = [this] { return filesBelow(drive(u"Music"_qs)).filter(u".mp3"_qs).size(); };
+    QTRY_VERIFY(named() > 0);
+    QStringList failed;
+    QCOMPARE(mDevice->CommitUploads(failed), 0);
+    QCOMPARE(failed, QStringList());
+    mDevice->FinalizeSync();
+    QCOMPARE(filesBelow(drive(u"Music"_qs)).size(), Count);
+    QCOMPARE(named(), Count);
+    for (int i : {0, 1999, Count - 1})
+        QCOMPARE(readAll(mRoot + tracks.at(i).mDeviceId), QByteArray::number(i));
+    QCOMPARE(readAll(drive(u"VARUZ/metadata0.xml"_qs)).count("<track "), Count);
 }
 
 QTEST_GUILESS_MAIN(TestUsbMSDevice)
