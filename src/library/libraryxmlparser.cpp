@@ -4,7 +4,9 @@
 #include "library/controlcharfilter.h"
 #include "library/itplaylist.h"
 #include "library/ituserplaylist.h"
+#include "library/libraryxmlscanner.h"
 
+#include <QBuffer>
 #include <QDateTime>
 #include <QFileDevice>
 #include <QFileInfo>
@@ -19,6 +21,27 @@ LibraryXmlParser::LibraryXmlParser(QXmlStreamReader &aReader, LibrarySnapshot &a
 
 LibraryXmlParser::Result LibraryXmlParser::parse(QIODevice &aDevice, LibrarySnapshot &aSnapshot,
                                                  QString &aError)
+{
+    QByteArray data = aDevice.readAll();
+    if (LibraryXmlScanner::scan(data, aSnapshot))
+        return finish(aDevice, aSnapshot);
+    aSnapshot = LibrarySnapshot();
+    QBuffer buffer(&data);
+    buffer.open(QIODevice::ReadOnly);
+    const Result result = parseWithReader(buffer, aSnapshot, aError);
+    return result == Parsed ? finish(aDevice, aSnapshot) : result;
+}
+
+LibraryXmlParser::Result LibraryXmlParser::finish(QIODevice &aDevice, LibrarySnapshot &aSnapshot)
+{
+    if (auto *file = qobject_cast<QFileDevice *>(&aDevice))
+        aSnapshot.mLibraryFolder = QFileInfo(file->fileName()).absolutePath();
+    aSnapshot.addMissingMusicPlaylist();
+    return Parsed;
+}
+
+LibraryXmlParser::Result
+LibraryXmlParser::parseWithReader(QIODevice &aDevice, LibrarySnapshot &aSnapshot, QString &aError)
 {
     ControlCharFilter filter(aDevice);
     filter.open(QIODevice::ReadOnly | QIODevice::Unbuffered);
@@ -39,15 +62,39 @@ LibraryXmlParser::Result LibraryXmlParser::parse(QIODevice &aDevice, LibrarySnap
         aError = QStringLiteral("not a music library property list");
         return NotALibrary;
     }
-    if (auto *file = qobject_cast<QFileDevice *>(&aDevice))
-        aSnapshot.mLibraryFolder = QFileInfo(file->fileName()).absolutePath();
-    aSnapshot.addMissingMusicPlaylist();
     return Parsed;
 }
 
+namespace {
+const std::pair<QLatin1String, LibraryXmlParser::Key> &keyAt(int aIndex);
+constexpr int KeyCount = 25;
+} // namespace
+
 LibraryXmlParser::Key LibraryXmlParser::keyOf(QStringView aText)
 {
-    static const std::pair<QLatin1String, Key> keys[] = {
+    for (int i = 0; i < KeyCount; ++i) {
+        const auto &[text, key] = keyAt(i);
+        if (text.size() == aText.size() && text == aText)
+            return key;
+    }
+    return Key::Unknown;
+}
+
+LibraryXmlParser::Key LibraryXmlParser::keyOf(QByteArrayView aText)
+{
+    for (int i = 0; i < KeyCount; ++i) {
+        const auto &[text, key] = keyAt(i);
+        if (text.size() == aText.size() && QByteArrayView(text.data(), text.size()) == aText)
+            return key;
+    }
+    return Key::Unknown;
+}
+
+namespace {
+const std::pair<QLatin1String, LibraryXmlParser::Key> &keyAt(int aIndex)
+{
+    using Key = LibraryXmlParser::Key;
+    static const std::pair<QLatin1String, Key> keys[KeyCount] = {
         {QLatin1String("Track ID"), Key::TrackId},
         {QLatin1String("Name"), Key::Name},
         {QLatin1String("Artist"), Key::Artist},
@@ -74,12 +121,9 @@ LibraryXmlParser::Key LibraryXmlParser::keyOf(QStringView aText)
         {QLatin1String("Smart Criteria"), Key::Smart},
         {QLatin1String("Playlist Items"), Key::PlaylistItems},
     };
-    for (const auto &[text, key] : keys) {
-        if (text.size() == aText.size() && text == aText)
-            return key;
-    }
-    return Key::Unknown;
+    return keys[aIndex];
 }
+} // namespace
 
 // Hands the element's text to aUse while it is still in the reader's buffer
 // (no copy), then leaves the reader on the element's end.
@@ -280,8 +324,7 @@ static qint32 specialKindOf(qint32 aDistinguished)
 void LibraryXmlParser::readPlaylist()
 {
     LibrarySnapshot::PlaylistRecord playlist;
-    bool master = false, folder = false, music = false, podcasts = false;
-    qint32 distinguished = 0;
+    PlaylistFlags flags;
     Key key;
     while (nextKey(key)) {
         switch (key) {
@@ -289,19 +332,19 @@ void LibraryXmlParser::readPlaylist()
             playlist.mName = readText();
             break;
         case Key::Master:
-            master = readBool();
+            flags.mMaster = readBool();
             break;
         case Key::Folder:
-            folder = readBool();
+            flags.mFolder = readBool();
             break;
         case Key::Music:
-            music = readBool();
+            flags.mMusic = readBool();
             break;
         case Key::Podcasts:
-            podcasts = readBool();
+            flags.mPodcasts = readBool();
             break;
         case Key::DistinguishedKind:
-            distinguished = qint32(readInteger());
+            flags.mDistinguished = qint32(readInteger());
             break;
         case Key::Smart:
             playlist.mSmart = true;
@@ -319,23 +362,29 @@ void LibraryXmlParser::readPlaylist()
             break;
         }
     }
-    playlist.mKind = master ? ITPlaylist::KindLibrary : ITPlaylist::KindUser;
-    if (master)
-        playlist.mSpecialKind = ITUserPlaylist::SpecialKindNone;
-    else if (folder)
-        playlist.mSpecialKind = ITUserPlaylist::SpecialKindFolder;
-    else if (music)
-        playlist.mSpecialKind = ITUserPlaylist::SpecialKindMusic;
-    else if (podcasts)
-        playlist.mSpecialKind = ITUserPlaylist::SpecialKindPodcasts;
-    else if (distinguished == 0)
-        playlist.mSpecialKind = ITUserPlaylist::SpecialKindNone;
-    // Newer files mark the stock smart playlists ("90's Music") with kinds from 200.
-    else if (distinguished >= 200 && playlist.mSmart)
-        playlist.mSpecialKind = ITUserPlaylist::SpecialKindNone;
-    else
-        playlist.mSpecialKind = specialKindOf(distinguished);
+    setKinds(playlist, flags);
     mSnapshot.mPlaylists.append(playlist);
+}
+
+void LibraryXmlParser::setKinds(LibrarySnapshot::PlaylistRecord &aPlaylist,
+                                const PlaylistFlags &aFlags)
+{
+    aPlaylist.mKind = aFlags.mMaster ? ITPlaylist::KindLibrary : ITPlaylist::KindUser;
+    if (aFlags.mMaster)
+        aPlaylist.mSpecialKind = ITUserPlaylist::SpecialKindNone;
+    else if (aFlags.mFolder)
+        aPlaylist.mSpecialKind = ITUserPlaylist::SpecialKindFolder;
+    else if (aFlags.mMusic)
+        aPlaylist.mSpecialKind = ITUserPlaylist::SpecialKindMusic;
+    else if (aFlags.mPodcasts)
+        aPlaylist.mSpecialKind = ITUserPlaylist::SpecialKindPodcasts;
+    else if (aFlags.mDistinguished == 0)
+        aPlaylist.mSpecialKind = ITUserPlaylist::SpecialKindNone;
+    // Newer files mark the stock smart playlists ("90's Music") with kinds from 200.
+    else if (aFlags.mDistinguished >= 200 && aPlaylist.mSmart)
+        aPlaylist.mSpecialKind = ITUserPlaylist::SpecialKindNone;
+    else
+        aPlaylist.mSpecialKind = specialKindOf(aFlags.mDistinguished);
 }
 
 QList<qint32> LibraryXmlParser::readPlaylistItems()

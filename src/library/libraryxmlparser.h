@@ -2,6 +2,7 @@
 
 #include "library/librarysnapshot.h"
 
+#include <QByteArrayView>
 #include <QHash>
 #include <QStringView>
 
@@ -23,10 +24,11 @@ public:
     };
 
     static Result parse(QIODevice &aDevice, LibrarySnapshot &aSnapshot, QString &aError);
+    // The general XML reader alone, which the scanner leaves unusual files to.
+    static Result parseWithReader(QIODevice &aDevice, LibrarySnapshot &aSnapshot, QString &aError);
     // Days since 30 December 1899 in local time, from "2011-01-15T22:20:29Z".
     static double comDateFromIso(QStringView aText);
 
-private:
     enum class Key
     {
         Unknown,
@@ -52,7 +54,20 @@ private:
         Smart,
         PlaylistItems
     };
+    static Key keyOf(QStringView aText);
+    static Key keyOf(QByteArrayView aText);
 
+    struct PlaylistFlags
+    {
+        bool mMaster = false;
+        bool mFolder = false;
+        bool mMusic = false;
+        bool mPodcasts = false;
+        qint32 mDistinguished = 0;
+    };
+    static void setKinds(LibrarySnapshot::PlaylistRecord &aPlaylist, const PlaylistFlags &aFlags);
+
+private:
     explicit LibraryXmlParser(QXmlStreamReader &aReader, LibrarySnapshot &aSnapshot);
     bool readRoot();
     void readTracks();
@@ -66,7 +81,8 @@ private:
     qint64 readInteger();
     QString readText();
     bool readBool();
-    static Key keyOf(QStringView aText);
+    // What both parsers do with a complete reading.
+    static Result finish(QIODevice &aDevice, LibrarySnapshot &aSnapshot);
 
     QXmlStreamReader &mReader;
     LibrarySnapshot &mSnapshot;

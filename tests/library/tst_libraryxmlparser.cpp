@@ -1,6 +1,7 @@
 #include "library/ituserplaylist.h"
 #include "library/librarysnapshotstore.h"
 #include "library/libraryxmlparser.h"
+#include "library/libraryxmlscanner.h"
 #include "librarygenerator.h"
 #include "testhome.h"
 
@@ -57,6 +58,8 @@ private Q_SLOTS:
     void store();
     void realFiles_data();
     void realFiles();
+    void scannerReadsAsTheReader_data();
+    void scannerReadsAsTheReader();
 };
 
 void TestLibraryXmlParser::brokenFiles_data()
@@ -219,6 +222,105 @@ void TestLibraryXmlParser::realFiles()
                                     [&](const auto &p) { return p.mName == playlist; });
     QVERIFY(named != s.mPlaylists.cend());
     QCOMPARE(named->mSpecialKind, kind);
+}
+
+void TestLibraryXmlParser::scannerReadsAsTheReader_data()
+{
+    QTest::addColumn<QByteArray>("xml");
+    // Whether the fast scanner reads it, rather than leaving it to the XML reader.
+    QTest::addColumn<bool>("scanned");
+    TestHome home;
+    const QString generated = home.filePath(u"lib.xml"_qs);
+    QVERIFY(LibraryGenerator().write(generated));
+    QFile file(generated);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QTest::newRow("generated") << file.readAll() << true;
+    const QString folder = TestHome::realTestData(u"itunes-xml"_qs);
+    for (const char *name : {"cervantesvive-win-itunes10.xml", "dwittenberg-win-itunes11.xml.gz"}) {
+        if (!folder.isEmpty())
+            QTest::newRow(name) << readRealFile(folder + QLatin1Char('/') + QLatin1String(name))
+                                << true;
+    }
+    const auto track = [](const QByteArray &aFields) {
+        return plist("<key>7</key><dict><key>Track ID</key><integer>7</integer>" + aFields +
+                         "</dict>",
+                     "<dict><key>Name</key><string>P</string><key>Smart Info</key><data>\r\nAQ"
+                     "==\r\n</data><key>Playlist Items</key><array><dict><key>Track ID</key>"
+                     "<integer>7</integer></dict><dict/></array></dict><dict/>");
+    };
+    QTest::newRow("references and empty values")
+        << track("<key>Name</key><string>A &amp; B &#233;&#x1F600; &lt;&gt;&quot;&apos;</string>"
+                 "<key>Artist</key><string/><key>Album</key><string></string>"
+                 "<key>Compilation</key><true/><key>Podcast</key><false/><key>Movie</key><true/>"
+                 "<key>Has Video</key><false/>")
+        << true;
+    QTest::newRow("numbers") << track("<key>Size</key><integer> 12 </integer>"
+                                      "<key>Track Number</key><integer>3x</integer>")
+                             << true;
+    QTest::newRow("comments and unknown keys")
+        << track("<!-- a --><key>Play Count</key><dict><key>x</key><array><integer>1</integer>"
+                 "</array></dict><key>Name</key><string>N</string><?pi data?>")
+        << true;
+    QTest::newRow("date and location")
+        << track("<key>Date Added</key><date>2011-01-15T22:20:29Z</date><key>Location</key>"
+                 "<string>file://localhost/C:/M%C3%BCsic/a.mp3</string>")
+        << true;
+    // Left to the reader: a carriage return it would turn into a line feed, a
+    // character XML forbids, CDATA, a namespace prefix and a declaration of its own.
+    QTest::newRow("carriage return") << track("<key>Name</key><string>a\r\nb</string>") << false;
+    QTest::newRow("control character") << track("<key>Name</key><string>a\x01</string>") << false;
+    QTest::newRow("cdata") << track("<key>Name</key><string><![CDATA[x]]></string>") << false;
+    QTest::newRow("prefix") << track("<key>Name</key><x:string>a</x:string>") << false;
+    QTest::newRow("declaration") << QByteArray(track("")).replace("1.0\" encoding",
+                                                                  "1.1\" encoding")
+                                 << false;
+    QTest::newRow("truncated") << track("").chopped(20) << false;
+    QTest::newRow("mismatch") << QByteArray(track("")).replace("</integer>", "</integr>") << false;
+}
+
+void TestLibraryXmlParser::scannerReadsAsTheReader()
+{
+    QFETCH(QByteArray, xml);
+    QFETCH(bool, scanned);
+    LibrarySnapshot quick;
+    QCOMPARE(LibraryXmlScanner::scan(xml, quick), scanned);
+    LibrarySnapshot read, reference;
+    QString error, referenceError;
+    QBuffer buffer(&xml), referenceBuffer(&xml);
+    buffer.open(QIODevice::ReadOnly);
+    referenceBuffer.open(QIODevice::ReadOnly);
+    const auto result = LibraryXmlParser::parse(buffer, read, error);
+    QCOMPARE(result, LibraryXmlParser::parseWithReader(referenceBuffer, reference, referenceError));
+    QCOMPARE(error, referenceError);
+    if (result != LibraryXmlParser::Parsed)
+        return;
+    reference.addMissingMusicPlaylist();
+    QCOMPARE(read.mMusicFolder, reference.mMusicFolder);
+    QCOMPARE(read.mTracks.size(), reference.mTracks.size());
+    for (qsizetype i = 0; i < read.mTracks.size(); ++i) {
+        const LibrarySnapshot::TrackRecord &a = read.mTracks.at(i), &b = reference.mTracks.at(i);
+        QCOMPARE(a.mName, b.mName);
+        QCOMPARE(a.mName.isNull(), b.mName.isNull());
+        QCOMPARE(a.mArtist, b.mArtist);
+        QCOMPARE(a.mAlbum, b.mAlbum);
+        QCOMPARE(a.mPath, b.mPath);
+        QCOMPARE(a.mSize, b.mSize);
+        QCOMPARE(a.mTrackNumber, b.mTrackNumber);
+        QCOMPARE(a.mCompilation, b.mCompilation);
+        QCOMPARE(a.mPodcast, b.mPodcast);
+        QCOMPARE(a.mVideo, b.mVideo);
+        QCOMPARE(a.mDateAdded, b.mDateAdded);
+    }
+    QCOMPARE(read.mPlaylists.size(), reference.mPlaylists.size());
+    for (qsizetype i = 0; i < read.mPlaylists.size(); ++i) {
+        const LibrarySnapshot::PlaylistRecord &a = read.mPlaylists.at(i),
+                                              &b = reference.mPlaylists.at(i);
+        QCOMPARE(a.mName, b.mName);
+        QCOMPARE(a.mKind, b.mKind);
+        QCOMPARE(a.mSpecialKind, b.mSpecialKind);
+        QCOMPARE(a.mSmart, b.mSmart);
+        QCOMPARE(a.mTracks, b.mTracks);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestLibraryXmlParser)
