@@ -88,31 +88,46 @@ QString temporaryBeside(const QString &aDestination)
 
 // The name is new to this process; only a leftover of an earlier process with
 // the same id can hold it, and that one goes.
-bool createTemporary(QFile &aFile)
+int createTemporary(const QByteArray &aPath)
 {
-    if (aFile.open(QIODevice::WriteOnly | QIODevice::NewOnly))
-        return true;
-    QFile::remove(aFile.fileName());
-    return aFile.open(QIODevice::WriteOnly | QIODevice::NewOnly);
+    constexpr int Flags = O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC;
+    const int fd = ::open(aPath.constData(), Flags, 0666);
+    if (fd >= 0 || errno != EEXIST)
+        return fd;
+    ::unlink(aPath.constData());
+    return ::open(aPath.constData(), Flags, 0666);
+}
+
+SafeFileCopy::Result copyBetween(int aFrom, int aTo)
+{
+    bool unsupported = false;
+    if (copyInKernel(aFrom, aTo, unsupported))
+        return SafeFileCopy::Result::Done;
+    if (!unsupported)
+        return failure();
+    if (::lseek(aFrom, 0, SEEK_SET) == 0 && ::lseek(aTo, 0, SEEK_SET) == 0 &&
+        copyBuffered(aFrom, aTo))
+        return SafeFileCopy::Result::Done;
+    return failure();
+}
+
+int openSource(const QString &aSource)
+{
+    const int fd = ::open(QFile::encodeName(aSource).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        Logger::instance().value("Cannot open copy source", aSource);
+    return fd;
 }
 } // namespace
 
 SafeFileCopy::Result SafeFileCopy::copyData(const QString &aSource, QFile &aTarget)
 {
-    QFile source(aSource);
-    if (!source.open(QIODevice::ReadOnly)) {
-        Logger::instance().value("Cannot open copy source", aSource);
+    const int from = openSource(aSource);
+    if (from < 0)
         return Result::Failed;
-    }
-    bool unsupported = false;
-    if (copyInKernel(source.handle(), aTarget.handle(), unsupported))
-        return Result::Done;
-    if (!unsupported)
-        return failure();
-    if (::lseek(source.handle(), 0, SEEK_SET) == 0 && ::lseek(aTarget.handle(), 0, SEEK_SET) == 0 &&
-        copyBuffered(source.handle(), aTarget.handle()))
-        return Result::Done;
-    return failure();
+    const Result result = copyBetween(from, aTarget.handle());
+    ::close(from);
+    return result;
 }
 
 SafeFileCopy::Result SafeFileCopy::stage(const QString &aSource, const QString &aDestination,
@@ -134,16 +149,22 @@ QString SafeFileCopy::temporaryName(const QString &aDestination)
 
 SafeFileCopy::Result SafeFileCopy::stageAs(const QString &aSource, const QString &aTemporary)
 {
-    QFile target(aTemporary);
-    if (!createTemporary(target)) {
+    // Plain descriptors: with thousands of small tracks, each call saved counts.
+    const QByteArray temporary = QFile::encodeName(aTemporary);
+    const int to = createTemporary(temporary);
+    if (to < 0) {
         const Result result = failure();
         Logger::instance().value("Cannot create temporary copy", aTemporary);
         return result;
     }
-    const Result result = copyData(aSource, target);
-    target.close();
+    const int from = openSource(aSource);
+    Result result = from < 0 ? Result::Failed : copyBetween(from, to);
+    if (from >= 0)
+        ::close(from);
+    if (::close(to) != 0 && result == Result::Done)
+        result = failure();
     if (result != Result::Done)
-        QFile::remove(aTemporary);
+        ::unlink(temporary.constData());
     return result;
 }
 

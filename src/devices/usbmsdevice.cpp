@@ -345,11 +345,11 @@ bool UsbMSDevice::stagedCopySucceeded(const QString &aDestination)
 
 void UsbMSDevice::placeFinishedCopies()
 {
-    mUnflushedFiles = 0;
-    mUnflushedBytes = 0;
-    // Busy with the previous batch: these go with the next one.
+    // Busy with the previous batch: tried again with the next track.
     if (mCopies.flushUnderWay())
         return;
+    mUnflushedFiles = 0;
+    mUnflushedBytes = 0;
     QList<StagedCopyQueue::Placement> finished;
     QList<qsizetype> positions;
     qsizetype firstPending = mStaged.size();
