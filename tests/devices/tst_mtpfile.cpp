@@ -199,7 +199,6 @@ void TestMtpFile::remove_data()
     QTest::newRow("file") << old << 0 << Ok << false;
     QTest::newRow("missing") << Album + u"/none.mp3"_qs << 0 << MtpConnection::NotFound << false;
     QTest::newRow("refused") << old << int(RefuseDelete) << MtpConnection::Failed << true;
-    QTest::newRow("unplugged") << old << int(UnplugAtSend) << MtpConnection::Disconnected << true;
 }
 
 void TestMtpFile::remove()
@@ -209,8 +208,6 @@ void TestMtpFile::remove()
     QFETCH(int, result);
     if (faults & RefuseDelete)
         mPhone->refuseDeletes(FakeMtpPhone::Always);
-    if (faults & UnplugAtSend)
-        mPhone->unplugAt(5);
     QCOMPARE(mFile->remove(path), result);
     QTEST(mPhone->exists(path), "remains");
     if (result == Ok)
