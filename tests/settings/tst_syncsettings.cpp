@@ -195,7 +195,6 @@ void TestSyncSettings::readsWhatIsStored()
                       "<device><id>phone-1</id>"
                       "<convert-to-mp3>TRUE</convert-to-mp3><copy-photos>1</copy-photos>"
                       "<copy-address-book>true</copy-address-book>"
-                      "<force-album-art-sync>nonsense</force-album-art-sync>"
                       "<number-of-episodes-to-sync>ten</number-of-episodes-to-sync>"
                       "<backup-path>/b/ü</backup-path><backup-path>/second</backup-path>"
                       "<list name=\"photo_folders\"><entry key=\"/a\" value=\"A\"/>"
@@ -209,7 +208,6 @@ void TestSyncSettings::readsWhatIsStored()
     QVERIFY(!settings.convertAacToMp3(Phone));
     QVERIFY(!settings.copyPhotos(Phone));
     QVERIFY(settings.copyAddressBook(Phone));
-    QVERIFY(!settings.forceArtworkSync(Phone));
     QCOMPARE(settings.numberOfEpisodesToSync(Phone), 0);
     QCOMPARE(settings.selectedBackupPath(Phone), QStringLiteral("/b/ü"));
     const SyncSettings::SettingsList list =
