@@ -124,7 +124,6 @@ void TestMtpFile::copy_data()
     const int failed = MtpConnection::SendFailed;
     QTest::newRow("new folders") << u"/Music/X/Y/new.mp3"_qs << 0 << Ok << QByteArray("new") << 1;
     QTest::newRow("top level") << u"/top.mp3"_qs << 0 << Ok << QByteArray("new") << 1;
-    QTest::newRow("replace") << old << 0 << Ok << QByteArray("new") << 1;
     QTest::newRow("replace, duplicates allowed")
         << old << int(Duplicates) << Ok << QByteArray("new") << 1;
     QTest::newRow("fails twice") << old << int(FailTwice) << Ok << QByteArray("new") << 3;
