@@ -188,7 +188,6 @@ void TestMtpDevice::deleteTrack_data()
     QTest::addColumn<QStringList>("leftInMusic"); // every path left under /Music
 
     const QString cover = Album + u"/folder.jpg"_qs;
-    QTest::newRow("last of the album, own cover") << OwnCover << false << QStringList{u"/Music"_qs};
     QTest::newRow("the user's cover stays")
         << QByteArray("\xFF\xD8 photo") << false
         << QStringList{u"/Music"_qs, u"/Music/Artist"_qs, Album, cover};
