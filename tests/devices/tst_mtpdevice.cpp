@@ -86,7 +86,7 @@ Track TestMtpDevice::track(const QString &aName, const QByteArray &aContent)
 
 void TestMtpDevice::storageFiles_data()
 {
-    QTest::addColumn<QByteArray>("marker"); // "-" for none
+    QTest::addColumn<QByteArray>("marker");
     QTest::addColumn<QByteArray>("uniqueId");
     QTest::addColumn<QString>("friendlyName"); // of the phone
     QTest::addColumn<int>("version");
@@ -101,8 +101,6 @@ void TestMtpDevice::storageFiles_data()
         << u"Model F (MTP) Fakemaker Internal shared storage"_qs;
     QTest::newRow("empty marker") << QByteArray() << QByteArray() << u"P"_qs << -1
                                   << Device::TempDeviceId << u"P Internal shared storage"_qs;
-    QTest::newRow("no marker") << QByteArray("-") << QByteArray() << u"P"_qs << -1
-                               << Device::TempDeviceId << u"P Internal shared storage"_qs;
 }
 
 void TestMtpDevice::storageFiles()
@@ -110,8 +108,7 @@ void TestMtpDevice::storageFiles()
     QFETCH(QByteArray, marker);
     QFETCH(QByteArray, uniqueId);
     QFETCH(QString, friendlyName);
-    if (marker != "-")
-        mPhone->put(u"/VARUZ/android.xml"_qs, marker);
+    mPhone->put(u"/VARUZ/android.xml"_qs, marker);
     if (!uniqueId.isEmpty())
         mPhone->put(u"/VARUZ/uniqueid"_qs, uniqueId);
     mPhone->mFriendlyName = friendlyName;

@@ -38,7 +38,6 @@ private Q_SLOTS:
     void reconfigureKeepsCacheAndWarnings();
     void generatedCacheNamesFillGaps();
     void readsWhatIsStored();
-    void failedSaveIsLogged();
 
 private:
     std::unique_ptr<TestHome> mHome;
@@ -224,20 +223,6 @@ void TestSyncSettings::readsWhatIsStored()
     SyncSettings again = reloaded();
     QCOMPARE(again.libraryPath(), QStringLiteral("/music/Library ü.xml"));
     QCOMPARE(again.document().elementsByTagName(QStringLiteral("library-path")).count(), 1);
-}
-
-void TestSyncSettings::failedSaveIsLogged()
-{
-    const QString logPath = mHome->enableLog();
-    QDir().mkpath(SyncSettings::fileName());
-    SyncSettings settings = reloaded();
-    QCOMPARE(settings.setConfig(Phone, true, 0, {}, {}, QStringLiteral("Lost")), 0);
-    mHome->disableLog();
-    QFile log(logPath);
-    QVERIFY(log.open(QIODevice::ReadOnly));
-    const QByteArray text = log.readAll();
-    QVERIFY(text.contains("    Error opening file\r\n"));
-    QVERIFY(QFileInfo(SyncSettings::fileName()).isDir());
 }
 
 QTEST_GUILESS_MAIN(TestSyncSettings)
