@@ -46,7 +46,6 @@ void TestTrackList::uniqueId_data()
     QTest::addColumn<QString>("expected");
     const QString base = QStringLiteral("SongAlbumArtist3");
     QTest::newRow("aac") << "/m/a.m4a" << false << false << base;
-    QTest::newRow("mp3") << "/m/a.mp3" << false << false << base + u"mp3";
     QTest::newRow("MP3 any case") << "/m/a.Mp3" << false << false << base + u"mp3";
     QTest::newRow("aac to convert") << "/m/a.m4a" << true << false << base + u"mp3";
     QTest::newRow("converted on phone") << "/m/a.m4a" << false << true << base + u"mp3";

@@ -198,12 +198,10 @@ LIBMTP_file_t *LIBMTP_Get_Files_And_Folders(LIBMTP_mtpdevice_t *aDevice, uint32_
     return first;
 }
 
-uint32_t LIBMTP_Create_Folder(LIBMTP_mtpdevice_t *aDevice, char *aName, uint32_t aParent,
-                              uint32_t aStorage)
+uint32_t LIBMTP_Create_Folder(LIBMTP_mtpdevice_t *aDevice, char *aName, uint32_t aParent, uint32_t)
 {
     enter(aDevice);
     fake().mLastParent = aParent;
-    fake().mLastStorage = aStorage;
     if (failing(aDevice))
         return 0;
     rename(aName);
@@ -216,7 +214,6 @@ int LIBMTP_Send_File_From_File(LIBMTP_mtpdevice_t *aDevice, char const *const aP
 {
     enter(aDevice);
     fake().mLastParent = aMeta->parent_id;
-    fake().mLastStorage = aMeta->storage_id;
     fake().mLastName = aMeta->filename ? aMeta->filename : "";
     fake().mLastType = aMeta->filetype;
     // libmtp reads back the new object's place; top-level objects may name 0.
@@ -227,12 +224,11 @@ int LIBMTP_Send_File_From_File(LIBMTP_mtpdevice_t *aDevice, char const *const aP
     return fails ? -1 : 0;
 }
 
-int LIBMTP_Get_File_To_File_Descriptor(LIBMTP_mtpdevice_t *aDevice, uint32_t const aId,
+int LIBMTP_Get_File_To_File_Descriptor(LIBMTP_mtpdevice_t *aDevice, uint32_t const,
                                        int const aDescriptor, LIBMTP_progressfunc_t const,
                                        void const *const)
 {
     enter(aDevice);
-    fake().mLastObject = aId;
     const std::string content = "payload";
     // A transfer that breaks off has written part of the data already.
     const bool fails = failing(aDevice);
@@ -242,18 +238,15 @@ int LIBMTP_Get_File_To_File_Descriptor(LIBMTP_mtpdevice_t *aDevice, uint32_t con
     return fails ? -1 : 0;
 }
 
-int LIBMTP_Delete_Object(LIBMTP_mtpdevice_t *aDevice, uint32_t aId)
+int LIBMTP_Delete_Object(LIBMTP_mtpdevice_t *aDevice, uint32_t)
 {
     enter(aDevice);
-    fake().mLastObject = aId;
     return failing(aDevice) ? -1 : 0;
 }
 
 int LIBMTP_Set_File_Name(LIBMTP_mtpdevice_t *aDevice, LIBMTP_file_t *aFile, const char *aName)
 {
     enter(aDevice);
-    fake().mLastObject = aFile->item_id;
-    fake().mLastParent = aFile->parent_id;
     if (failing(aDevice))
         return -1;
     std::free(aFile->filename);

@@ -2,6 +2,7 @@
 #include "core/track.h"
 #include "core/tracklist.h"
 #include "devices/device.h"
+#include "fakephonedevice.h"
 #include "testhome.h"
 
 #include <QDir>
@@ -9,29 +10,6 @@
 #include <QTest>
 
 namespace {
-class BareDevice : public Device
-{
-public:
-    using Device::createPlaylist;
-    int CopyFileToDevice(const QString &, const QString &, bool) override { return 0; }
-    int GetAndroidVersion() override { return -1; }
-    int GetDeviceType() override { return TypeMtp; }
-    void PrepareForSync() override {}
-    void FinalizeSync() override {}
-    bool IsMounted() override { return true; }
-    int UploadTrack(Track &) override { return 0; }
-    int DeleteTrack(Track &) override { return 0; }
-    QString UniqueDeviceId() override { return {}; }
-    QString FriendlyName() override { return {}; }
-    int GetStorageCapacity(quint64 &aBytes) override { return int(aBytes = 0); }
-    int GetFreeStorageSpace(quint64 &aBytes) override { return int(aBytes = 0); }
-    void SetConfigured() override {}
-    void createPlaylist(const LocalPlaylist &, const TrackList &, bool) override {}
-    void removeOldPlaylists() override {}
-    void uploadAlbumArt(const Track &, const QString &) override {}
-    void setPcSoftwareVersion(const QString &) override {}
-};
-
 QByteArray readAll(const QString &aPath)
 {
     QFile file(aPath);
@@ -103,7 +81,7 @@ void TestDevice::folderNames()
     track.mIsCompilation = !libFolder.isEmpty();
     QString artistFolder;
     QString albumFolder;
-    BareDevice().GetFolderNamesForTrack(track, artistFolder, albumFolder);
+    FakePhoneDevice({}, {}).GetFolderNamesForTrack(track, artistFolder, albumFolder);
     QTEST(artistFolder, "artistFolder");
     QTEST(albumFolder, "albumFolder");
 }
@@ -126,7 +104,7 @@ void TestDevice::safeNames()
 
 void TestDevice::m3uBytes()
 {
-    BareDevice device;
+    FakePhoneDevice device({}, {});
     const QString path = mHome->filePath(u"list.m3u"_qs);
     QVERIFY(writeFile(path, QByteArray(5000, 'x')));
     QCOMPARE(
@@ -158,7 +136,7 @@ void TestDevice::identical()
     QFETCH(QByteArray, content);
     const QString path = mHome->filePath(u"old.m3u"_qs);
     QVERIFY(content.isNull() || writeFile(path, content));
-    QTEST(BareDevice().identicalPlaylistAlreadyExists(
+    QTEST(FakePhoneDevice({}, {}).identicalPlaylistAlreadyExists(
               path, LocalPlaylist{u"Mix"_qs, {{0, 0}, {1, 0}}}, mTracks),
           "identical");
 }

