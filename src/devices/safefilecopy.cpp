@@ -179,6 +179,46 @@ bool SafeFileCopy::rename(const QString &aTemporary, const QString &aDestination
     return false;
 }
 
+void SafeFileCopy::renameAll(const QList<std::pair<QString, QString>> &aPairs,
+                             const std::function<void(qsizetype, bool)> &aDone)
+{
+    int folderFd = -1;
+    QStringView folder;
+    for (qsizetype i = 0; i < aPairs.size(); ++i) {
+        const QString &from = aPairs.at(i).first;
+        const QString &to = aPairs.at(i).second;
+        const qsizetype slash = to.lastIndexOf(QLatin1Char('/'));
+        const QStringView toFolder = QStringView(to).left(slash);
+        if (slash <= 0 || from.lastIndexOf(QLatin1Char('/')) != slash ||
+            QStringView(from).left(slash) != toFolder) {
+            aDone(i, rename(from, to));
+            continue;
+        }
+        if (toFolder != folder) {
+            if (folderFd >= 0)
+                ::close(folderFd);
+            folder = toFolder;
+            folderFd = ::open(QFile::encodeName(folder.toString()).constData(),
+                              O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        }
+        if (folderFd < 0) {
+            aDone(i, rename(from, to));
+            continue;
+        }
+        const QByteArray fromName = QFile::encodeName(from.mid(slash + 1));
+        if (::renameat(folderFd, fromName.constData(), folderFd,
+                       QFile::encodeName(to.mid(slash + 1)).constData()) == 0) {
+            aDone(i, true);
+            continue;
+        }
+        Logger::instance().value("Cannot rename staged copy to", to);
+        ::unlinkat(folderFd, fromName.constData(), 0);
+        aDone(i, false);
+    }
+    if (folderFd >= 0)
+        ::close(folderFd);
+}
+
 SafeFileCopy::Result SafeFileCopy::flushFileSystem(const QString &aPath)
 {
     const int fd = ::open(QFile::encodeName(aPath).constData(), O_RDONLY | O_CLOEXEC);
@@ -225,6 +265,18 @@ bool SafeFileCopy::copy(const QString &aSource, const QString &aDestination, boo
     return true;
 }
 
+void SafeFileCopy::moveRemainingFiles(const QString &aStaging, const QString &aFolder)
+{
+    QDirIterator it(aStaging, QDir::Files | QDir::Hidden | QDir::System);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        const QString target = aFolder + QLatin1Char('/') + it.fileName();
+        if (!QFileInfo::exists(target))
+            rename(path, target);
+    }
+    QDir().rmdir(aStaging);
+}
+
 bool SafeFileCopy::isTemporaryName(const QString &aFileName)
 {
     return aFileName.startsWith(TemporaryPrefix) && aFileName.endsWith(TemporarySuffix) &&
@@ -234,11 +286,17 @@ bool SafeFileCopy::isTemporaryName(const QString &aFileName)
 int SafeFileCopy::removeLeftovers(const QString &aFolder, const QSet<QString> &aKeep)
 {
     // Matched by hand: a name filter would compile a pattern for every folder.
-    QDirIterator it(aFolder, QDir::Files | QDir::Hidden | QDir::System);
+    QDirIterator it(aFolder,
+                    QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
     int removed = 0;
     while (it.hasNext()) {
         const QString path = it.next();
-        if (isTemporaryName(it.fileName()) && !aKeep.contains(path) && QFile::remove(path))
+        if (!isTemporaryName(it.fileName()) || aKeep.contains(path))
+            continue;
+        // A folder of that name is one a new album was being filled in.
+        const QFileInfo info = it.fileInfo();
+        if (info.isDir() && !info.isSymLink() ? QDir(path).removeRecursively()
+                                              : QFile::remove(path))
             ++removed;
     }
     if (removed > 0)

@@ -1,7 +1,11 @@
 #pragma once
 
+#include <QList>
 #include <QSet>
 #include <QString>
+
+#include <functional>
+#include <utility>
 
 class QFile;
 
@@ -40,6 +44,11 @@ public:
     static Result stageAs(const QString &aSource, const QString &aTemporary);
     // Gives a staged file its final name, replacing a file of that name.
     static bool rename(const QString &aTemporary, const QString &aDestination);
+    // rename() of each pair in order, finding a folder once for the pairs in it
+    // that follow one another: the walk down a long path costs as much as the
+    // rename. aDone(i, ok) hears of each.
+    static void renameAll(const QList<std::pair<QString, QString>> &aPairs,
+                          const std::function<void(qsizetype, bool)> &aDone);
     // Waits until everything written to the file system holding aPath is on the medium.
     static Result flushFileSystem(const QString &aPath);
 
@@ -50,4 +59,7 @@ public:
     // Removes the temporary files of copies that never finished, except aKeep;
     // returns how many were removed.
     static int removeLeftovers(const QString &aFolder, const QSet<QString> &aKeep = {});
+    // Moves what is left in a staging folder into aFolder, keeping files
+    // aFolder already has, and removes the staging folder once it is empty.
+    static void moveRemainingFiles(const QString &aStaging, const QString &aFolder);
 };

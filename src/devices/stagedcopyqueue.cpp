@@ -2,7 +2,12 @@
 
 #include "devices/safefilecopy.h"
 
+#include <QFile>
+#include <QHash>
 #include <QSemaphore>
+#include <QStringList>
+
+#include <cstdio>
 
 #include <vector>
 
@@ -101,32 +106,55 @@ bool StagedCopyQueue::sawNoSpace() const
     return mShared->mNoSpace.load();
 }
 
-QList<bool> StagedCopyQueue::renameAll(const QList<std::pair<QString, QString>> &aRenames)
+QList<bool> StagedCopyQueue::placeAll(const QList<Placement> &aPlacements)
 {
     waitForAll();
-    const int groups = mPool.maxThreadCount();
-    QList<QList<qsizetype>> byGroup(groups);
-    for (qsizetype i = 0; i < aRenames.size(); ++i) {
-        const QString &name = aRenames.at(i).second;
-        const QStringView folder = QStringView(name).left(name.lastIndexOf(QLatin1Char('/')));
-        byGroup[int(qHash(folder) % uint(groups))].append(i);
-    }
-    // Each task writes only its own entries.
-    std::vector<char> done(size_t(aRenames.size()), 0);
-    for (const QList<qsizetype> &group : std::as_const(byGroup)) {
-        if (group.isEmpty())
-            continue;
-        mPool.start([&aRenames, &done, group] {
-            for (const qsizetype i : group)
-                done[size_t(i)] = SafeFileCopy::rename(aRenames.at(i).first, aRenames.at(i).second);
-        });
-    }
-    mPool.waitForDone();
-    QList<bool> result;
-    result.reserve(aRenames.size());
-    for (const char ok : done)
-        result.append(ok != 0);
+    QList<bool> result(aPlacements.size(), false);
+    place(aPlacements, [&result](qsizetype aAt, bool aOk) { result[aAt] = aOk; });
     return result;
+}
+
+void StagedCopyQueue::place(const QList<Placement> &aPlacements,
+                            const std::function<void(qsizetype, bool)> &aDone)
+{
+    QList<std::pair<QString, QString>> singles;
+    QList<qsizetype> singleAt;
+    QHash<QString, QList<qsizetype>> byStagingFolder;
+    QStringList stagingOrder;
+    for (qsizetype i = 0; i < aPlacements.size(); ++i) {
+        const Placement &placement = aPlacements.at(i);
+        if (placement.mStagingFolder.isEmpty()) {
+            singles.append({placement.mTemporary, placement.mDestination});
+            singleAt.append(i);
+            continue;
+        }
+        QList<qsizetype> &members = byStagingFolder[placement.mStagingFolder];
+        if (members.isEmpty())
+            stagingOrder.append(placement.mStagingFolder);
+        members.append(i);
+    }
+    QList<std::pair<QString, QString>> emptied;
+    for (const QString &staging : std::as_const(stagingOrder)) {
+        const QList<qsizetype> &members = byStagingFolder.value(staging);
+        const QString &first = aPlacements.at(members.first()).mDestination;
+        const QString folder = first.left(first.lastIndexOf(QLatin1Char('/')));
+        // Fails where the folder exists and is not empty.
+        if (::rename(QFile::encodeName(staging).constData(),
+                     QFile::encodeName(folder).constData()) == 0) {
+            for (const qsizetype i : members)
+                aDone(i, true);
+            continue;
+        }
+        for (const qsizetype i : members) {
+            singles.append({aPlacements.at(i).mTemporary, aPlacements.at(i).mDestination});
+            singleAt.append(i);
+        }
+        emptied.append({staging, folder});
+    }
+    SafeFileCopy::renameAll(singles,
+                            [&](qsizetype aAt, bool aOk) { aDone(singleAt.at(aAt), aOk); });
+    for (const auto &[staging, folder] : std::as_const(emptied))
+        SafeFileCopy::moveRemainingFiles(staging, folder);
 }
 
 bool StagedCopyQueue::flushUnderWay() const
@@ -143,10 +171,9 @@ bool StagedCopyQueue::flushEarly(const QString &aPath, QList<Placement> aFinishe
         // leaves a partial file under it.
         if (SafeFileCopy::flushFileSystem(aPath) != SafeFileCopy::Result::Done)
             return;
-        for (const Placement &placement : finished) {
-            const bool renamed = SafeFileCopy::rename(placement.mTemporary, placement.mDestination);
-            placement.mOutcome->store(renamed ? Placed : Failed);
-        }
+        place(finished, [&finished](qsizetype aAt, bool aOk) {
+            finished.at(aAt).mOutcome->store(aOk ? Placed : Failed);
+        });
     });
     return true;
 }

@@ -44,16 +44,24 @@ public:
     // Copies not yet begun end as Dropped, without touching the disk; waits
     // for the ones under way.
     void dropUnstarted();
-    // Renames each pair (temporary, final name) on the worker threads; pairs in
-    // one folder are renamed in their order, by one thread. The result tells
-    // which renames succeeded.
-    QList<bool> renameAll(const QList<std::pair<QString, QString>> &aRenames);
     struct Placement
     {
         QString mTemporary;
         QString mDestination;
         Handle mOutcome;
+        // A new folder's copies are made in a folder of a temporary name beside
+        // it (their own names already), which becomes the new folder in one
+        // rename; empty for a copy made beside its final name.
+        QString mStagingFolder;
     };
+    // Gives each copy its final name, in order, after waiting for the copies
+    // and any early flush; the result tells which succeeded.
+    QList<bool> placeAll(const QList<Placement> &aPlacements);
+    // What placeAll() does, on the calling thread: a staging folder becomes
+    // its new folder whole, or, where that folder has appeared meanwhile, its
+    // files are moved into it one by one.
+    static void place(const QList<Placement> &aPlacements,
+                      const std::function<void(qsizetype, bool)> &aDone);
     // Starts writing what is cached for the file system of aPath to the medium
     // in the background, so that the flush that must be waited for later finds
     // little left to do; then gives each finished copy of aFinished its final

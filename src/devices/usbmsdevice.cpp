@@ -95,6 +95,8 @@ void UsbMSDevice::PrepareForSync()
     mFoldersCleared.clear();
     mFoldersMade.clear();
     mFreshFolders.clear();
+    mUnbornFolders.clear();
+    mStagingFolders.clear();
     mPlacedThisRun.clear();
     if (mMetadataFile)
         return;
@@ -176,7 +178,7 @@ int UsbMSDevice::UploadTrack(Track &aTrack)
     deviceId += fileName;
 
     int result = 0;
-    const bool folderMade = makeFolder(folder);
+    const bool folderMade = makeFolder(folder, true);
     if (!folderMade) {
         result = MakeFolderFailed;
         log.text("Error making remote path");
@@ -194,6 +196,7 @@ int UsbMSDevice::UploadTrack(Track &aTrack)
     const bool mayExist = !mFreshFolders.contains(folder) || mPlacedThisRun.contains(destination);
     const QFileInfo existing = mayExist ? QFileInfo(destination) : QFileInfo();
     QString temporary;
+    QString staging;
     StagedCopyQueue::Handle queued;
     bool inPlace = false;
     if (sourceExists && mStagedSizes.value(destination, -1) == size &&
@@ -213,16 +216,18 @@ int UsbMSDevice::UploadTrack(Track &aTrack)
             // side by side; a large one is copied here, where a cancel stops
             // what follows it. The library's own file stays put while a worker
             // copies it; a converted file is removed once this call returns.
-            temporary = SafeFileCopy::temporaryName(destination);
+            temporary = temporaryFor(folder, destination, staging);
             queued = mCopies.add(source, temporary);
         } else {
-            const SafeFileCopy::Result copied = SafeFileCopy::stage(source, destination, temporary);
-            if (copied == SafeFileCopy::Result::NoSpace)
-                result = DeviceFull;
-            else if (copied != SafeFileCopy::Result::Done)
-                result = CopyFailed;
-            else
+            temporary = temporaryFor(folder, destination, staging);
+            const SafeFileCopy::Result copied = SafeFileCopy::stageAs(source, temporary);
+            if (copied == SafeFileCopy::Result::Done) {
                 queued = std::make_shared<std::atomic<int>>(StagedCopyQueue::Done);
+            } else {
+                log.value("Copy failed", destination);
+                temporary.clear();
+                result = copied == SafeFileCopy::Result::NoSpace ? DeviceFull : CopyFailed;
+            }
         }
     } else if (folderMade) {
         // Nothing was copied: reporting success would count the track as done.
@@ -237,7 +242,7 @@ int UsbMSDevice::UploadTrack(Track &aTrack)
         result = AlreadyOnDevice;
         recordMetadata(aTrack);
     } else if (!temporary.isEmpty()) {
-        mStaged.append({temporary, destination, aTrack, queued});
+        mStaged.append({temporary, destination, aTrack, queued, staging});
         mPlacedThisRun.insert(destination);
         mStagedTemporaries.insert(temporary);
         mStagedSizes.insert(destination, size);
@@ -257,14 +262,14 @@ int UsbMSDevice::CommitUploads(QStringList &aFailedIds)
         return scope.ret(0);
     log.value("Staged uploads", int(mStaged.size()));
     int result = settleQueuedCopies(aFailedIds);
-    QList<std::pair<QString, QString>> renames;
+    QList<StagedCopyQueue::Placement> renames;
     QList<qsizetype> renamedAt(mStaged.size(), -1);
     for (qsizetype i = 0; i < mStaged.size(); ++i) {
         const StagedUpload &staged = mStaged.at(i);
         if (staged.mCopy->load() == StagedCopyQueue::Placed)
             continue;
         renamedAt[i] = renames.size();
-        renames.append({staged.mTemporary, staged.mDestination});
+        renames.append(placementOf(staged));
     }
     SafeFileCopy::Result flushed = SafeFileCopy::Result::Done;
     if (!renames.isEmpty())
@@ -274,7 +279,7 @@ int UsbMSDevice::CommitUploads(QStringList &aFailedIds)
         dropStaged(aFailedIds);
         return scope.ret(flushed == SafeFileCopy::Result::NoSpace ? DeviceFull : CopyFailed);
     }
-    const QList<bool> done = mCopies.renameAll(renames);
+    const QList<bool> done = mCopies.placeAll(renames);
     QList<Track> renamed;
     for (qsizetype i = 0; i < mStaged.size(); ++i) {
         const StagedUpload &staged = mStaged.at(i);
@@ -286,10 +291,7 @@ int UsbMSDevice::CommitUploads(QStringList &aFailedIds)
                 result = CopyFailed;
         }
     }
-    mStaged.clear();
-    mStagedTemporaries.clear();
-    mStagedSizes.clear();
-    mHandOverFrom = 0;
+    clearStaged();
     // The new names must be on the medium before anyone records them.
     flushed = SafeFileCopy::flushFileSystem(mRootPath);
     if (flushed != SafeFileCopy::Result::Done) {
@@ -317,6 +319,8 @@ QStringList UsbMSDevice::CancelUploads()
         mStagedTemporaries.remove(it->mTemporary);
         mStagedSizes.remove(it->mDestination);
         mPlacedThisRun.remove(it->mDestination);
+        if (!it->mStagingFolder.isEmpty())
+            QDir().rmdir(it->mStagingFolder);
         it = mStaged.erase(it);
     }
     mHandOverFrom = 0;
@@ -350,24 +354,90 @@ void UsbMSDevice::placeFinishedCopies()
         return;
     mUnflushedFiles = 0;
     mUnflushedBytes = 0;
+    // A staging folder goes whole, once nothing is still being copied into it
+    // and the tracks have moved on to another album.
+    QSet<QString> unsettled;
+    if (!mStaged.isEmpty())
+        unsettled.insert(mStaged.last().mStagingFolder);
+    for (qsizetype i = mHandOverFrom; i < mStaged.size(); ++i) {
+        if (mStaged.at(i).mCopy->load() == StagedCopyQueue::Pending)
+            unsettled.insert(mStaged.at(i).mStagingFolder);
+    }
     QList<StagedCopyQueue::Placement> finished;
     QList<qsizetype> positions;
-    qsizetype firstPending = mStaged.size();
+    qsizetype firstLeft = mStaged.size();
     for (qsizetype i = mHandOverFrom; i < mStaged.size(); ++i) {
         const StagedUpload &staged = mStaged.at(i);
+        if (staged.mHandedOver)
+            continue;
         const int outcome = staged.mCopy->load();
-        if (outcome == StagedCopyQueue::Pending) {
-            firstPending = std::min(firstPending, i);
-        } else if (outcome == StagedCopyQueue::Done && !staged.mHandedOver) {
-            finished.append({staged.mTemporary, staged.mDestination, staged.mCopy});
+        const bool waits =
+            outcome == StagedCopyQueue::Pending ||
+            (!staged.mStagingFolder.isEmpty() && unsettled.contains(staged.mStagingFolder));
+        if (waits) {
+            firstLeft = std::min(firstLeft, i);
+        } else if (outcome == StagedCopyQueue::Done) {
+            finished.append(placementOf(staged));
             positions.append(i);
         }
     }
     if (!mCopies.flushEarly(mRootPath, finished))
         return;
-    for (const qsizetype i : std::as_const(positions))
-        mStaged[i].mHandedOver = true;
-    mHandOverFrom = firstPending;
+    for (const qsizetype i : std::as_const(positions)) {
+        StagedUpload &staged = mStaged[i];
+        staged.mHandedOver = true;
+        // Later tracks of that album go into a folder of their own.
+        const QString folder =
+            staged.mDestination.left(staged.mDestination.lastIndexOf(QLatin1Char('/')));
+        if (!staged.mStagingFolder.isEmpty() &&
+            mStagingFolders.value(folder) == staged.mStagingFolder)
+            mStagingFolders.remove(folder);
+    }
+    mHandOverFrom = firstLeft;
+}
+
+StagedCopyQueue::Placement UsbMSDevice::placementOf(const StagedUpload &aStaged)
+{
+    return {aStaged.mTemporary, aStaged.mDestination, aStaged.mCopy, aStaged.mStagingFolder};
+}
+
+QString UsbMSDevice::temporaryFor(const QString &aFolder, const QString &aDestination,
+                                  QString &aStaging)
+{
+    aStaging.clear();
+    // A second copy to one name keeps a name of its own, made in the real folder.
+    if (mUnbornFolders.contains(aFolder) && !mStagedSizes.contains(aDestination)) {
+        QString &staging = mStagingFolders[aFolder];
+        if (staging.isEmpty()) {
+            staging = SafeFileCopy::temporaryName(aFolder);
+            if (QDir().mkdir(staging))
+                mStagedTemporaries.insert(staging);
+            else
+                staging.clear();
+        }
+        if (!staging.isEmpty()) {
+            aStaging = staging;
+            return staging + aDestination.mid(aFolder.size());
+        }
+        mStagingFolders.remove(aFolder);
+    }
+    if (mUnbornFolders.contains(aFolder))
+        makeFolder(aFolder);
+    return SafeFileCopy::temporaryName(aDestination);
+}
+
+void UsbMSDevice::clearStaged()
+{
+    // Staging folders still there are empty: all their copies failed or moved.
+    for (const StagedUpload &staged : std::as_const(mStaged)) {
+        if (!staged.mStagingFolder.isEmpty())
+            QDir().rmdir(staged.mStagingFolder);
+    }
+    mStaged.clear();
+    mStagedTemporaries.clear();
+    mStagedSizes.clear();
+    mStagingFolders.clear();
+    mHandOverFrom = 0;
 }
 
 int UsbMSDevice::settleQueuedCopies(QStringList &aFailedIds)
@@ -388,6 +458,8 @@ int UsbMSDevice::settleQueuedCopies(QStringList &aFailedIds)
             result = CopyFailed;
         mStagedTemporaries.remove(it->mTemporary);
         mStagedSizes.remove(it->mDestination);
+        if (!it->mStagingFolder.isEmpty())
+            QDir().rmdir(it->mStagingFolder);
         it = mStaged.erase(it);
     }
     return result;
@@ -397,20 +469,31 @@ void UsbMSDevice::dropStaged(QStringList &aFailedIds)
 {
     mCopies.waitForAll();
     for (const StagedUpload &staged : std::as_const(mStaged)) {
-        QFile::remove(staged.mTemporary);
+        if (staged.mCopy->load() != StagedCopyQueue::Placed)
+            QFile::remove(staged.mTemporary);
         aFailedIds.append(staged.mTrack.mDeviceId);
     }
-    mStaged.clear();
-    mStagedTemporaries.clear();
-    mStagedSizes.clear();
-    mHandOverFrom = 0;
+    clearStaged();
 }
 
-bool UsbMSDevice::makeFolder(const QString &aFolder)
+bool UsbMSDevice::makeFolder(const QString &aFolder, bool aMayStage)
 {
-    if (mFoldersMade.contains(aFolder))
-        return true;
+    if (mFoldersMade.contains(aFolder)) {
+        if (aMayStage || !mUnbornFolders.contains(aFolder))
+            return true;
+        // Wanted for real now; what is staged for it moves in file by file.
+        mUnbornFolders.remove(aFolder);
+        mStagingFolders.remove(aFolder);
+        return QDir().mkpath(aFolder);
+    }
     const bool existed = QFileInfo(aFolder).isDir();
+    const QString parent = QFileInfo(aFolder).path();
+    if (!existed && aMayStage && parent.size() + 1 >= mRootPath.size() && makeFolder(parent)) {
+        mFoldersMade.insert(aFolder);
+        mFreshFolders.insert(aFolder);
+        mUnbornFolders.insert(aFolder);
+        return true;
+    }
     if (!existed && (!QDir().mkpath(aFolder) || !QFileInfo(aFolder).isDir()))
         return false;
     mFoldersMade.insert(aFolder);
@@ -580,8 +663,13 @@ void UsbMSDevice::uploadAlbumArt(const Track &aTrack, const QString &aImagePath)
     LogScope scope("UsbMSDevice::uploadAlbumArt");
     QString idPrefix;
     const QString folder = trackFolder(aTrack, idPrefix);
-    makeFolder(folder);
-    const QString target = folder + QLatin1Char('/') + AlbumArtFile;
+    // A new album's cover goes with its tracks into the folder they are staged in.
+    QString target = mStagingFolders.value(folder);
+    if (target.isEmpty()) {
+        makeFolder(folder);
+        target = folder;
+    }
+    target += QLatin1Char('/') + AlbumArtFile;
     const bool placed = QFileInfo::exists(target) || SafeFileCopy::copy(aImagePath, target);
     Logger::instance().value("Album art placed", placed ? "true" : "false");
     if (placed)

@@ -71,7 +71,9 @@ private:
     bool isOwnCover(const QString &aPath) const;
     void removeEmptiedFolders(const QString &aFolder);
     // Makes a folder and its parents and clears its leftovers, once a run.
-    bool makeFolder(const QString &aFolder);
+    // With aMayStage a new folder is only noted: its tracks are made in a
+    // staging folder that becomes it.
+    bool makeFolder(const QString &aFolder, bool aMayStage = false);
     // Clears what interrupted copies left in a folder, once a run.
     void removeLeftovers(const QString &aFolder);
     void dropStaged(QStringList &aFailedIds);
@@ -83,9 +85,15 @@ private:
         Track mTrack;
         // The copy's outcome, set by the queue's threads.
         StagedCopyQueue::Handle mCopy;
+        QString mStagingFolder;
         // Given to an early flush, which names it if its data is flushed.
         bool mHandedOver = false;
     };
+    static StagedCopyQueue::Placement placementOf(const StagedUpload &aStaged);
+    // Where a copy for aDestination in aFolder is made: under its own name in
+    // the staging folder of a new folder (aStaging set), else beside it.
+    QString temporaryFor(const QString &aFolder, const QString &aDestination, QString &aStaging);
+    void clearStaged();
     // Whether the upload staged for aDestination has its data; waits for it if queued.
     bool stagedCopySucceeded(const QString &aDestination);
     // Waits for the queued copies and drops those that failed; the worst result.
@@ -102,6 +110,10 @@ private:
     QSet<QString> mFoldersMade;
     // Folders this run created, and the files it staged: what such a folder can hold.
     QSet<QString> mFreshFolders;
+    // New folders that exist so far only as staging folders, and the staging
+    // folder each one's next tracks go into.
+    QSet<QString> mUnbornFolders;
+    QHash<QString, QString> mStagingFolders;
     QSet<QString> mPlacedThisRun;
     QList<StagedUpload> mStaged;
     QSet<QString> mStagedTemporaries;

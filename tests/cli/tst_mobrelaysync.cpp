@@ -427,15 +427,18 @@ void TestMobrelaySync::interruptedMidCopy()
     QProcess process;
     start(process, mHome->path(), {u"--library"_qs, mLibrary, u"sync"_qs, mPhone});
     QVERIFY(process.waitForStarted());
-    // Wait until a copy is under way (its temporary file is there); to kill, until one
-    // track has been handed over uncommitted, which the cache must not name yet.
+    // Wait until a copy is under way (in the folder of a temporary name the new
+    // album is filled in); to kill, until one track has been handed over
+    // uncommitted, which the cache must not name yet.
     const int files = signal == SIGKILL ? 2 : 1;
+    const QDir artist(onPhone(u"Music/Heavy"_qs));
     bool copying = false;
     for (int i = 0; i < 20000 && !copying && process.state() == QProcess::Running; ++i) {
         QThread::usleep(500);
-        const QStringList found =
-            QDir(onPhone(u"Music/Heavy/Large"_qs)).entryList(QDir::Files | QDir::Hidden);
-        copying = found.size() >= files && found.first().startsWith(QLatin1Char('.'));
+        const QStringList staging =
+            artist.entryList({u".*"_qs}, QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot);
+        copying = !staging.isEmpty() &&
+                  QDir(artist.filePath(staging.first())).entryList(QDir::Files).size() >= files;
     }
     QVERIFY2(copying, "the run ended before a copy could be interrupted");
     RunLock window; // the window asking to run meanwhile

@@ -58,6 +58,7 @@ private Q_SLOTS:
     void copyFileToDevice();
     void cancelledUploads();
     void placedWhileCopying();
+    void newAlbumFolderAppearsMeanwhile();
 
 private:
     Track localTrack(const QString &aArtist, const QString &aAlbum, const QString &aFileName,
@@ -418,6 +419,28 @@ void TestUsbMSDevice::placedWhileCopying()
     for (int i : {0, 1999, Count - 1})
         QCOMPARE(readAll(mRoot + tracks.at(i).mDeviceId), QByteArray::number(i));
     QCOMPARE(readAll(drive(u"VARUZ/metadata0.xml"_qs)).count("<track "), Count);
+}
+
+void TestUsbMSDevice::newAlbumFolderAppearsMeanwhile()
+{
+    // A new album is filled in a folder of a temporary name, its cover too; if
+    // the album's folder appears meanwhile, everything moves into it file by file.
+    mDevice->PrepareForSync();
+    const QString image = mHome->filePath(u"cover.jpg"_qs);
+    QVERIFY(writeFile(image, "jpeg"));
+    Track track = localTrack(u"A"_qs, u"B"_qs, u"s.mp3"_qs);
+    QCOMPARE(mDevice->UploadTrack(track), 0);
+    mDevice->uploadAlbumArt(track, image);
+    QVERIFY(!QFileInfo::exists(drive(u"Music/A/B"_qs)));
+    QVERIFY(writeFile(drive(u"Music/A/B/other.mp3"_qs), "theirs"));
+    QStringList failed;
+    QCOMPARE(mDevice->CommitUploads(failed), 0);
+    QCOMPARE(failed, QStringList());
+    QCOMPARE(filesBelow(drive(u"Music"_qs)),
+             (QStringList{u"A/B/AlbumArt.jpg"_qs, u"A/B/other.mp3"_qs, u"A/B/s.mp3"_qs}));
+    QCOMPARE(readAll(drive(u"Music/A/B/other.mp3"_qs)), QByteArray("theirs"));
+    QCOMPARE(QDir(drive(u"Music/A"_qs)).entryList(QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot),
+             QStringList{u"B"_qs});
 }
 
 QTEST_GUILESS_MAIN(TestUsbMSDevice)
