@@ -61,11 +61,9 @@ bool PhoneConfiguration::save(const QString &aDeviceId, const QString &aFriendly
     SyncSettings settings;
     settings.load();
     apply(settings, aDeviceId, aFriendlyName);
-    settings.save();
-
-    // The store only logs a failed write; read the file back to be sure.
+    // Read back too: an older file that names the phone would hide a failed write.
     SyncSettings check;
-    if (check.load() != 0 || !check.isConfigured(aDeviceId)) {
+    if (settings.save() != 0 || check.load() != 0 || !check.isConfigured(aDeviceId)) {
         aMessage =
             QStringLiteral("could not write the settings file %1").arg(SyncSettings::fileName());
         return false;

@@ -86,12 +86,10 @@ int SyncSettings::save()
     QDir().mkpath(AppPaths::dataFolder());
     QSaveFile file(fileName());
     if (file.open(QIODevice::WriteOnly) && file.write(mDocument.toByteArray(0)) >= 0 &&
-        file.commit()) {
-        Logger::instance().text("File opened");
-    } else {
-        Logger::instance().text("Error opening file");
-    }
-    return scope.ret(0);
+        file.commit())
+        return scope.ret(0);
+    Logger::instance().value("Settings not written", file.errorString());
+    return scope.ret(SettingsNotWritten);
 }
 
 QDomElement SyncSettings::rootElement()

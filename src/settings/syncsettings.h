@@ -17,6 +17,8 @@ public:
     // so that saving a fresh document loses nothing; where it cannot be moved,
     // save() leaves it alone.
     static constexpr int SettingsDamaged = -5004;
+    // save() could not write the file (disk full, no permission).
+    static constexpr int SettingsNotWritten = -5005;
     static constexpr int DeviceNotConfigured = -6000;
     static constexpr int PodcastsByName = 2;
     static inline const QString DontSyncMusic = QStringLiteral("###DONT-SYNC-MUSIC###");

@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTest>
 
 namespace {
@@ -163,6 +164,13 @@ void TestSyncSettings::reconfigureKeepsCacheAndWarnings()
     QCOMPARE(last.numberOfEpisodesToSync(Phone), 0);
     QVERIFY(last.findListElement(Phone, QStringLiteral("photo_folders"), false).isNull());
     QVERIFY(last.deviceLineNumber(Phone) > last.deviceLineNumber(QStringLiteral("phone-2")));
+
+    // A write that fails says so: a folder stands where the file goes.
+    const QString folder = AppPaths::dataFolder();
+    QVERIFY(QDir(folder).rename(QFileInfo(SyncSettings::fileName()).fileName(), u"kept"_qs));
+    QVERIFY(
+        QDir(folder).mkpath(QFileInfo(SyncSettings::fileName()).fileName() + u"/in-the-way"_qs));
+    QCOMPARE(last.save(), SyncSettings::SettingsNotWritten);
 }
 
 void TestSyncSettings::generatedCacheNamesFillGaps()
