@@ -663,14 +663,16 @@ void UsbMSDevice::uploadAlbumArt(const Track &aTrack, const QString &aImagePath)
     LogScope scope("UsbMSDevice::uploadAlbumArt");
     QString idPrefix;
     const QString folder = trackFolder(aTrack, idPrefix);
-    // A new album's cover goes with its tracks into the folder they are staged in.
-    QString target = mStagingFolders.value(folder);
-    if (target.isEmpty()) {
+    // A new album's cover goes with its tracks into the folder they are staged
+    // in, which is flushed before it gets its name: no flush of its own.
+    const QString staging = mStagingFolders.value(folder);
+    if (staging.isEmpty())
         makeFolder(folder);
-        target = folder;
-    }
-    target += QLatin1Char('/') + AlbumArtFile;
-    const bool placed = QFileInfo::exists(target) || SafeFileCopy::copy(aImagePath, target);
+    const QString target = (staging.isEmpty() ? folder : staging) + QLatin1Char('/') + AlbumArtFile;
+    const bool placed = QFileInfo::exists(target) ||
+                        (staging.isEmpty() ? SafeFileCopy::copy(aImagePath, target)
+                                           : SafeFileCopy::stageAs(aImagePath, target) ==
+                                                 SafeFileCopy::Result::Done);
     Logger::instance().value("Album art placed", placed ? "true" : "false");
     if (placed)
         appendLine(RefreshHintFile, PlaylistEntryPath(aTrack.mDeviceId).toUtf8() + "\r\n");
