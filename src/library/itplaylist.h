@@ -20,7 +20,11 @@ public:
     };
     enum SearchField
     {
-        SearchAll = 0
+        SearchAll = 0,
+        // Only tracks named exactly aText, in the playlist's order: what a
+        // caller comparing names anyway needs, found without a pass over the
+        // whole library for each call.
+        SearchExactName = 100
     };
 
     virtual ~ITPlaylist() = default;

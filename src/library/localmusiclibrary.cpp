@@ -596,8 +596,9 @@ QString LocalMusicLibrary::generateArtwork(const Track &aTrack)
         return QString();
     }
     std::shared_ptr<ITTrackCollection> results;
-    if (ITResult::failed(retryPlain(
-            [&] { return music->Search(aTrack.mTrackName, ITPlaylist::SearchAll, results); }))) {
+    if (ITResult::failed(retryPlain([&] {
+            return music->Search(aTrack.mTrackName, ITPlaylist::SearchExactName, results);
+        }))) {
         log.text("Failed to get tracks from playlist");
         return QString();
     }

@@ -4,6 +4,8 @@
 #include "library/ituserplaylist.h"
 
 #include <QFile>
+#include <QHash>
+#include <QMutex>
 
 namespace {
 
@@ -305,6 +307,12 @@ public:
         HResult result;
         if (scripted(*mServices, "Playlist.Search", record().mName, result))
             return result;
+        if (aField == SearchExactName) {
+            const QList<qint32> named = byName(aText);
+            if (!named.isEmpty())
+                aTracks = makeTracks(mServices, named);
+            return ITResult::Ok;
+        }
         if (aField != SearchAll)
             return ITResult::InvalidArg;
         QList<qint32> found;
@@ -336,6 +344,29 @@ private:
     const LibrarySnapshot::PlaylistRecord &record() const
     {
         return mServices->mSnapshot->mPlaylists.at(mPlaylist);
+    }
+
+    QList<qint32> byName(const QString &aName) const
+    {
+        // Kept for the newest snapshot: an app, and so this playlist, lasts
+        // one call, while the snapshot serves a whole run.
+        static QMutex lock;
+        static std::weak_ptr<const LibrarySnapshot> indexed;
+        static QHash<qint32, QHash<QString, QList<qint32>>> byPlaylist;
+        const QMutexLocker locker(&lock);
+        const std::shared_ptr<const LibrarySnapshot> &snapshot = mServices->mSnapshot;
+        if (indexed.owner_before(snapshot) || snapshot.owner_before(indexed) || indexed.expired()) {
+            indexed = snapshot;
+            byPlaylist.clear();
+        }
+        auto built = byPlaylist.constFind(mPlaylist);
+        if (built == byPlaylist.cend()) {
+            QHash<QString, QList<qint32>> names;
+            for (qint32 track : record().mTracks)
+                names[snapshot->mTracks.at(track).mName].append(track);
+            built = byPlaylist.insert(mPlaylist, std::move(names));
+        }
+        return built->value(aName);
     }
 
     ServicesPtr mServices;

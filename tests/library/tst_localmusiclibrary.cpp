@@ -257,6 +257,23 @@ void TestLocalMusicLibrary::artworkSavedByFormat()
     QFile saved(path);
     QVERIFY(saved.open(QIODevice::ReadOnly));
     QCOMPARE(saved.readAll(), content);
+
+    // Tracks are looked up by name in an index of the library read last: a new
+    // reading, its tracks elsewhere, must not be answered from the old one.
+    LibrarySnapshot changed;
+    QList<qint32> all{changed.addTrack(record(u"Filler"_qs, u"/music/x/f.mp3"_qs))};
+    for (auto track : sampleLibrary().mTracks) {
+        track.mArtwork = {Art{1, "new jpeg"}};
+        all.append(changed.addTrack(track));
+    }
+    changed.addPlaylist(u"Library"_qs, 0, all, 1);
+    changed.addPlaylist(u"Music"_qs, 6, all);
+    mFactory->setLibrary(changed);
+    const QString again = mLibrary->generateArtwork(
+        Track(name, u"Album"_qs, u"Artist"_qs, 1, u"/m/y.mp3"_qs, true, false, false, QString()));
+    QFile newer(again);
+    QVERIFY(newer.open(QIODevice::ReadOnly));
+    QCOMPARE(newer.readAll(), QByteArray("new jpeg"));
 }
 
 QTEST_GUILESS_MAIN(TestLocalMusicLibrary)
