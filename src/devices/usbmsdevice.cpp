@@ -281,10 +281,12 @@ int UsbMSDevice::CommitUploads(QStringList &aFailedIds)
     }
     const QList<bool> done = mCopies.placeAll(renames);
     QList<Track> renamed;
+    QList<bool> recorded;
     for (qsizetype i = 0; i < mStaged.size(); ++i) {
         const StagedUpload &staged = mStaged.at(i);
         if (renamedAt.at(i) < 0 || done.at(renamedAt.at(i))) {
             renamed.append(staged.mTrack);
+            recorded.append(staged.mRecorded);
         } else {
             aFailedIds.append(staged.mTrack.mDeviceId);
             if (result == 0)
@@ -300,8 +302,10 @@ int UsbMSDevice::CommitUploads(QStringList &aFailedIds)
             aFailedIds.append(track.mDeviceId);
         return scope.ret(flushed == SafeFileCopy::Result::NoSpace ? DeviceFull : CopyFailed);
     }
-    for (const Track &track : std::as_const(renamed))
-        recordMetadata(track);
+    for (qsizetype i = 0; i < renamed.size(); ++i) {
+        if (!recorded.at(i))
+            recordMetadata(renamed.at(i));
+    }
     return scope.ret(result);
 }
 
@@ -324,6 +328,7 @@ QStringList UsbMSDevice::CancelUploads()
         it = mStaged.erase(it);
     }
     mHandOverFrom = 0;
+    mAwaitingRecord.clear();
     Logger::instance().value("Uploads dropped", int(dropped.size()));
     return dropped;
 }
@@ -354,6 +359,15 @@ void UsbMSDevice::placeFinishedCopies()
         return;
     mUnflushedFiles = 0;
     mUnflushedBytes = 0;
+    // The previous batch is on the phone: listed now rather than all at the commit.
+    for (const qsizetype i : std::as_const(mAwaitingRecord)) {
+        StagedUpload &staged = mStaged[i];
+        if (staged.mCopy->load() == StagedCopyQueue::Placed) {
+            recordMetadata(staged.mTrack);
+            staged.mRecorded = true;
+        }
+    }
+    mAwaitingRecord.clear();
     // A staging folder goes whole, once nothing is still being copied into it
     // and the tracks have moved on to another album.
     QSet<QString> unsettled;
@@ -383,6 +397,7 @@ void UsbMSDevice::placeFinishedCopies()
     }
     if (!mCopies.flushEarly(mRootPath, finished))
         return;
+    mAwaitingRecord = positions;
     for (const qsizetype i : std::as_const(positions)) {
         StagedUpload &staged = mStaged[i];
         staged.mHandedOver = true;
@@ -437,6 +452,7 @@ void UsbMSDevice::clearStaged()
     mStagedTemporaries.clear();
     mStagedSizes.clear();
     mStagingFolders.clear();
+    mAwaitingRecord.clear();
     mHandOverFrom = 0;
 }
 

@@ -88,6 +88,8 @@ private:
         QString mStagingFolder;
         // Given to an early flush, which names it if its data is flushed.
         bool mHandedOver = false;
+        // Listed in the metadata file already.
+        bool mRecorded = false;
     };
     static StagedCopyQueue::Placement placementOf(const StagedUpload &aStaged);
     // Where a copy for aDestination in aFolder is made: under its own name in
@@ -128,6 +130,8 @@ private:
     qint64 mUnflushedBytes = 0;
     // mStaged before this index has no copy under way.
     qsizetype mHandOverFrom = 0;
+    // Handed to the last early flush, to be listed once it has named them.
+    QList<qsizetype> mAwaitingRecord;
     bool mIdRead = false;
     QMutex mLock;
     std::unique_ptr<QFile> mMetadataFile;
