@@ -307,7 +307,7 @@ void SyncUi::continueSync()
     mStarting = false;
     if (mShutdownRequested) {
         resumeIdle();
-        close();
+        endShutdown();
         return;
     }
     Device *connected = mDevices->ConnectedDevice();
@@ -389,8 +389,17 @@ void SyncUi::onRunFinished(int aFinalState)
     Q_EMIT runEnded(aFinalState);
     if (mShutdownRequested) {
         Logger::instance().text("Shutting down due to earlier shutdown request");
-        close();
+        endShutdown();
     }
+}
+
+void SyncUi::endShutdown()
+{
+    close();
+    // Qt takes one deferred delete per object, and that one was held back.
+    if (mDeleteWhenDone)
+        QMetaObject::invokeMethod(
+            this, [this] { delete this; }, Qt::QueuedConnection);
 }
 
 void SyncUi::resumeIdle()
@@ -732,6 +741,20 @@ void SyncUi::unableToOpenDevice()
                                         "the connected device (for example the file manager, "
                                         "which opens phones as they are plugged in)."),
                          QMessageBox::Ok);
+}
+
+bool SyncUi::event(QEvent *aEvent)
+{
+    // A deferred delete is carried out by whichever event loop runs, a
+    // question's dialog included: the window would go from under the question
+    // and the run waiting on it. It goes once the run has ended instead.
+    if (aEvent->type() == QEvent::DeferredDelete && (isSyncing() || mAnswering > 0)) {
+        Logger::instance().text("Window deletion waits for the run");
+        mDeleteWhenDone = true;
+        close();
+        return true;
+    }
+    return QWidget::event(aEvent);
 }
 
 void SyncUi::closeEvent(QCloseEvent *aEvent)

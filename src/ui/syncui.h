@@ -92,12 +92,16 @@ Q_SIGNALS:
     void runEnded(int aFinalState);
 
 protected:
+    bool event(QEvent *aEvent) override;
     void closeEvent(QCloseEvent *aEvent) override;
 
 private:
     void changeSettings(int aMode);
     void continueSync();
     void onRunFinished(int aFinalState);
+    // Closes the window once nothing is left to wait for, and deletes it when
+    // that was asked for meanwhile.
+    void endShutdown();
     // After a run, or a start that came to nothing: phones are followed again
     // and Synchronize answers.
     void resumeIdle();
@@ -130,6 +134,7 @@ private:
     std::unique_ptr<PodcastRamCache> mPodcastCache;
     QMessageBox mNotResponding;
     bool mShutdownRequested = false;
+    bool mDeleteWhenDone = false;
     int mFailureCount = 0;
     bool mDeviceErrorShown = false;
     // The phone of the run, taken when it starts: the list may show another by its end.
