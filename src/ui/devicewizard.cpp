@@ -41,7 +41,9 @@ DeviceWizard::DeviceWizard(LocalMusicLibrary *aLibrary, DeviceList &aDevices, QW
     Logger::instance().value("settings loaded", mSettingsLoaded ? "true" : "false");
 
     const QPixmap watermark(QStringLiteral(":/images/wizard1.png"));
-    auto *intro = new IntroPage(aMode, mSettingsLoaded, this);
+    // The file may be there before the first set-up, holding only the chosen
+    // library file: the licence is still to be accepted.
+    auto *intro = new IntroPage(aMode, mSettingsLoaded && aMode != IntroPage::FirstSetup, this);
     auto *license = new LicensePage(this);
     mConnect = new ConnectDevicePage(mDevices, this);
     for (QWizardPage *page :

@@ -23,6 +23,7 @@
 #include "update/softwareupdatewatcher.h"
 #include "update/vendorsite.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QDesktopServices>
@@ -80,6 +81,7 @@ SyncUi::SyncUi(std::shared_ptr<VolumeSource> aVolumes, std::unique_ptr<MtpRefres
       mUpdateWatcher(std::make_unique<SoftwareUpdateWatcher>()), mNotResponding(this)
 {
     LogScope scope("SyncUi::SyncUi");
+    mFirstRun = !QFileInfo::exists(SyncSettings::fileName());
     setWindowTitle(ProductName);
     setMinimumWidth(WindowWidth);
     setMaximumWidth(WindowWidth);
@@ -106,11 +108,17 @@ SyncUi::SyncUi(std::shared_ptr<VolumeSource> aVolumes, std::unique_ptr<MtpRefres
     layout->addWidget(mProgressBar);
     layout->addWidget(mSpaceGauge);
     auto *buttons = new QHBoxLayout;
-    buttons->addWidget(mSettingsButton);
-    buttons->addWidget(mHelpButton);
-    buttons->addWidget(mSyncButton);
+    for (QPushButton *button : {mSettingsButton, mHelpButton, mSyncButton}) {
+        // Return presses the button with the focus, as in a dialog.
+        button->setAutoDefault(true);
+        buttons->addWidget(button);
+    }
     layout->addLayout(buttons);
     layout->addWidget(mForceResync, 0, Qt::AlignHCenter | Qt::AlignVCenter);
+    // Tab follows the buttons as they are laid out.
+    setTabOrder(mSettingsButton, mHelpButton);
+    setTabOrder(mHelpButton, mSyncButton);
+    setTabOrder(mSyncButton, mForceResync);
     mChooseLibraryButton->hide();
     mForceResync->setEnabled(false);
 
@@ -265,6 +273,11 @@ void SyncUi::raiseWindow()
     setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
     raise();
     activateWindow();
+    // A question open on the window stays in front of it.
+    if (QWidget *modal = QApplication::activeModalWidget()) {
+        modal->raise();
+        modal->activateWindow();
+    }
 }
 
 void SyncUi::podcastNamesUpdated()
@@ -276,8 +289,8 @@ void SyncUi::podcastNamesUpdated()
     }
     UpdateProgress(MusicSync::StateIdle, 0);
     SyncSettings settings;
-    if (!QFileInfo::exists(SyncSettings::fileName()) &&
-        settings.load() == SyncSettings::SettingsUnreadable) {
+    if (mFirstRun || (!QFileInfo::exists(SyncSettings::fileName()) &&
+                      settings.load() == SyncSettings::SettingsUnreadable)) {
         Logger::instance().text("Config not found - go to setup wizard");
         changeSettings(ModeFirstRun);
         return;
@@ -588,6 +601,10 @@ void SyncUi::UpdateProgress(int aState, int aPercent)
     default:
         break;
     }
+    // The keyboard is left nowhere while the buttons are off; it comes back on Synchronize.
+    const QWidget *focus = focusWidget();
+    if (mSyncButton->isEnabled() && (!focus || !focus->isEnabled()))
+        mSyncButton->setFocus();
 }
 
 void SyncUi::UpdateProgress(int aState, int aPercent, const QString &aTrackName)
@@ -679,9 +696,12 @@ void SyncUi::helpLinkClicked(const QString &aLink)
 void SyncUi::chooseLibraryFile()
 {
     LogScope scope("SyncUi::chooseLibraryFile");
-    const QString path = QFileDialog::getOpenFileName(
-        this, QStringLiteral("Choose the iTunes library file"), QDir::homePath(),
-        QStringLiteral("iTunes library (*.xml);;All files (*)"));
+    const QString path =
+        mFileChooser
+            ? mFileChooser(this)
+            : QFileDialog::getOpenFileName(this, QStringLiteral("Choose the iTunes library file"),
+                                           QDir::homePath(),
+                                           QStringLiteral("iTunes library (*.xml);;All files (*)"));
     if (path.isEmpty())
         return;
     SyncSettings settings;

@@ -57,6 +57,9 @@ public:
     ~SyncUi() override;
 
     void setWizardOpener(WizardOpener aOpener) { mWizardOpener = std::move(aOpener); }
+    // Asks for the library file; an empty answer is a cancel.
+    using LibraryFileChooser = std::function<QString(QWidget *aParent)>;
+    void setLibraryFileChooser(LibraryFileChooser aChooser) { mFileChooser = std::move(aChooser); }
     // Tests and tools start at a phone's state without the library start-up.
     void setStartupEnabled(bool aEnabled);
 
@@ -134,6 +137,8 @@ private:
     std::unique_ptr<PodcastRamCache> mPodcastCache;
     QMessageBox mNotResponding;
     bool mShutdownRequested = false;
+    // No settings file when the window opened: choosing the library file may make one.
+    bool mFirstRun = false;
     bool mDeleteWhenDone = false;
     int mFailureCount = 0;
     bool mDeviceErrorShown = false;
@@ -148,4 +153,5 @@ private:
     bool mStarting = false;
     int mAnswering = 0;
     WizardOpener mWizardOpener;
+    LibraryFileChooser mFileChooser;
 };

@@ -414,6 +414,9 @@ void TestDeviceWizard::pageOrder_data()
     const QList<int> without = {0, 2, 4, 5, 7, 9};
     QTest::newRow("first set-up") << false << int(IntroPage::FirstSetup) << withLicense
                                   << u"set up a phone"_qs;
+    // The settings file holds only the library file chosen before.
+    QTest::newRow("first set-up, library chosen")
+        << true << int(IntroPage::FirstSetup) << withLicense << u"set up a phone"_qs;
     QTest::newRow("settings, new phone")
         << true << int(IntroPage::NewPhone) << without << u"new phone has been detected"_qs;
     QTest::newRow("settings, change")

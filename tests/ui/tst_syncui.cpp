@@ -21,7 +21,6 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDirIterator>
-#include <QFileDialog>
 #include <QLabel>
 #include <QMessageBox>
 #include <QProgressBar>
@@ -50,8 +49,6 @@ public:
     bool mAlways = false;
     // Called instead of answering the delete question.
     std::function<void()> mAtDeleteQuestion;
-    // Picked in a file dialog; empty: the dialog is cancelled.
-    QString mChosenFile;
     // Ticks "do not show again" where a warning has the box.
     bool mTickBoxes = false;
     QStringList mSeen;
@@ -79,15 +76,6 @@ private:
         }
         if (auto *wizard = qobject_cast<QWizard *>(modal)) {
             wizard->reject();
-            return;
-        }
-        if (auto *files = qobject_cast<QFileDialog *>(modal)) {
-            if (mChosenFile.isEmpty()) {
-                files->reject();
-            } else {
-                files->selectFile(mChosenFile);
-                static_cast<QDialog *>(files)->accept();
-            }
             return;
         }
         if (auto *box = qobject_cast<QMessageBox *>(modal))
@@ -464,20 +452,26 @@ void TestSyncUi::settingsOpenTheWizard()
 void TestSyncUi::chooseLibraryFile_data()
 {
     QTest::addColumn<bool>("choose");
-    QTest::newRow("file chosen") << true;
-    QTest::newRow("dialog cancelled") << false;
+    QTest::addColumn<bool>("configured");
+    QTest::newRow("file chosen") << true << true;
+    // Storing the choice makes the settings file: the first start still sets up.
+    QTest::newRow("file chosen at the first start") << true << false;
+    QTest::newRow("dialog cancelled") << false << true;
 }
 
 void TestSyncUi::chooseLibraryFile()
 {
     QFETCH(bool, choose);
-    configure(true);
+    QFETCH(bool, configured);
+    if (configured)
+        configure(true);
+    else
+        QVERIFY(QFile::remove(SyncSettings::fileName()));
     openWindow(true, false);
     auto *button = mWindow->findChild<QPushButton *>(u"chooseLibrary"_qs);
     QTRY_VERIFY_WITH_TIMEOUT(button->isVisible(), 10000);
-    mAnswerer->mChosenFile = choose ? mLibrary : QString();
+    mWindow->setLibraryFileChooser([&](QWidget *) { return choose ? mLibrary : QString(); });
     button->click();
-    QVERIFY(mAnswerer->mSeen.contains(u"QFileDialog"_qs));
     SyncSettings settings;
     QCOMPARE(settings.load(), 0);
     QCOMPARE(settings.libraryPath(), choose ? mLibrary : QString());
@@ -488,6 +482,7 @@ void TestSyncUi::chooseLibraryFile()
     }
     QTRY_COMPARE_WITH_TIMEOUT(mWindow->state(), 1, 30000);
     QVERIFY(button->isHidden());
+    QTRY_COMPARE(mAnswerer->mSeen.contains(u"DeviceWizard"_qs), !configured);
 }
 
 QTEST_MAIN(TestSyncUi)
