@@ -141,10 +141,13 @@ void DeviceWizard::doPageChanged(int aNewPageId)
         mShownUniqueId = uniqueId;
         mShownAny = true;
     }
-    if (aNewPageId == MusicId)
+    if (aNewPageId == MusicId) {
         updateSpace(mMusic, device);
-    else if (aNewPageId == PodcastId)
+        mMusic->focusChoice();
+    } else if (aNewPageId == PodcastId) {
         updateSpace(mPodcast, device);
+        mPodcast->focusChoice();
+    }
 }
 
 void DeviceWizard::showConfiguration(const PhoneConfiguration &aConfiguration)

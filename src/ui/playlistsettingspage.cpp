@@ -246,12 +246,13 @@ void PlaylistSettingsPage::setCurrent(bool aCurrent)
 {
     if (aCurrent && !mPodcasts)
         playlistsUpdated();
-    // The keyboard starts on the choice in force, not on the first of them.
-    if (aCurrent) {
-        for (QRadioButton *radio : {mNone, mAll, mSelected}) {
-            if (radio->isChecked())
-                radio->setFocus();
-        }
+}
+
+void PlaylistSettingsPage::focusChoice()
+{
+    for (QRadioButton *radio : {mNone, mAll, mSelected}) {
+        if (radio->isChecked())
+            radio->setFocus();
     }
 }
 
