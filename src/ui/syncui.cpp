@@ -81,7 +81,6 @@ SyncUi::SyncUi(std::shared_ptr<VolumeSource> aVolumes, std::unique_ptr<MtpRefres
       mUpdateWatcher(std::make_unique<SoftwareUpdateWatcher>()), mNotResponding(this)
 {
     LogScope scope("SyncUi::SyncUi");
-    mFirstRun = !QFileInfo::exists(SyncSettings::fileName());
     setWindowTitle(ProductName);
     setMinimumWidth(WindowWidth);
     setMaximumWidth(WindowWidth);
@@ -289,13 +288,14 @@ void SyncUi::podcastNamesUpdated()
     }
     UpdateProgress(MusicSync::StateIdle, 0);
     SyncSettings settings;
-    if (mFirstRun || (!QFileInfo::exists(SyncSettings::fileName()) &&
-                      settings.load() == SyncSettings::SettingsUnreadable)) {
+    const bool missing = !QFileInfo::exists(SyncSettings::fileName()) &&
+                         settings.load() == SyncSettings::SettingsUnreadable;
+    // The file may hold no more than the library file, chosen before any phone was set up.
+    if (missing || (loadSettings(settings) && settings.getUsedCacheFilenames().isEmpty())) {
         Logger::instance().text("Config not found - go to setup wizard");
         changeSettings(ModeFirstRun);
         return;
     }
-    loadSettings(settings);
     mUpdateWatcher->getUpdateInfo(VendorSite(settings).url(VendorSite::UpdateNotice).toString());
 }
 

@@ -137,8 +137,6 @@ private:
     std::unique_ptr<PodcastRamCache> mPodcastCache;
     QMessageBox mNotResponding;
     bool mShutdownRequested = false;
-    // No settings file when the window opened: choosing the library file may make one.
-    bool mFirstRun = false;
     bool mDeleteWhenDone = false;
     int mFailureCount = 0;
     bool mDeviceErrorShown = false;
