@@ -10,7 +10,7 @@ std::atomic<PodcastRamCache *> theInstance{nullptr};
 }
 
 PodcastRamCache::PodcastRamCache(std::shared_ptr<ITunesAppFactory> aFactory, QObject *aParent)
-    : QThread(aParent), mFactory(std::move(aFactory))
+    : QThread(aParent), mRead(std::move(aFactory))
 {
     PodcastRamCache *none = nullptr;
     theInstance.compare_exchange_strong(none, this);
@@ -37,28 +37,22 @@ void PodcastRamCache::getPodcasts(QStringList &aNames) const
 
 void PodcastRamCache::cancel()
 {
-    QMutexLocker locker(&mLock);
-    mCancelled = true;
-    if (mLibrary)
-        mLibrary->setCancelled(true);
+    mRead.cancel();
 }
 
 void PodcastRamCache::run()
 {
     LogScope scope("PodcastRamCache::run");
-    auto library = mFactory ? std::make_unique<LocalMusicLibrary>(mFactory)
-                            : std::make_unique<LocalMusicLibrary>();
+    QStringList podcasts;
+    const bool read = mRead.run([&](LocalMusicLibrary &aLibrary) {
+        aLibrary.refreshPodcasts();
+        podcasts = aLibrary.podcasts();
+    });
+    if (!read)
+        return;
     {
         QMutexLocker locker(&mLock);
-        if (mCancelled)
-            return;
-        mLibrary = library.get();
-    }
-    library->refreshPodcasts();
-    {
-        QMutexLocker locker(&mLock);
-        mPodcasts = library->podcasts();
-        mLibrary = nullptr;
+        mPodcasts = podcasts;
     }
     Q_EMIT updated();
 }

@@ -1,14 +1,12 @@
 #pragma once
 
-#include "library/itunesappfactory.h"
+#include "library/cancellablelibraryread.h"
 
 #include <QMutex>
 #include <QStringList>
 #include <QThread>
 
 #include <memory>
-
-class LocalMusicLibrary;
 
 // Reads the podcast names once in the background, with a library object of its
 // own, so the user interface can offer them without waiting for the library.
@@ -35,9 +33,7 @@ protected:
     void run() override;
 
 private:
-    std::shared_ptr<ITunesAppFactory> mFactory;
+    CancellableLibraryRead mRead;
     mutable QMutex mLock;
     QStringList mPodcasts;
-    LocalMusicLibrary *mLibrary = nullptr;
-    bool mCancelled = false;
 };

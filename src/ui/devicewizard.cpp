@@ -41,7 +41,9 @@ DeviceWizard::DeviceWizard(LocalMusicLibrary *aLibrary, DeviceList &aDevices, QW
     Logger::instance().value("settings loaded", mSettingsLoaded ? "true" : "false");
 
     const QPixmap watermark(QStringLiteral(":/images/wizard1.png"));
-    auto *intro = new IntroPage(aMode, mSettingsLoaded, this);
+    // The file may be there before the first set-up, holding only the chosen
+    // library file: the licence is still to be accepted.
+    auto *intro = new IntroPage(aMode, mSettingsLoaded && aMode != IntroPage::FirstSetup, this);
     auto *license = new LicensePage(this);
     mConnect = new ConnectDevicePage(mDevices, this);
     for (QWizardPage *page :
@@ -139,10 +141,13 @@ void DeviceWizard::doPageChanged(int aNewPageId)
         mShownUniqueId = uniqueId;
         mShownAny = true;
     }
-    if (aNewPageId == MusicId)
+    if (aNewPageId == MusicId) {
         updateSpace(mMusic, device);
-    else if (aNewPageId == PodcastId)
+        mMusic->focusChoice();
+    } else if (aNewPageId == PodcastId) {
         updateSpace(mPodcast, device);
+        mPodcast->focusChoice();
+    }
 }
 
 void DeviceWizard::showConfiguration(const PhoneConfiguration &aConfiguration)

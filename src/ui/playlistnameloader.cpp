@@ -4,7 +4,7 @@
 #include "library/localmusiclibrary.h"
 
 PlaylistNameLoader::PlaylistNameLoader(std::shared_ptr<ITunesAppFactory> aFactory, QObject *aParent)
-    : QThread(aParent), mFactory(std::move(aFactory))
+    : QThread(aParent), mRead(std::move(aFactory))
 {}
 
 PlaylistNameLoader::~PlaylistNameLoader()
@@ -15,31 +15,18 @@ PlaylistNameLoader::~PlaylistNameLoader()
 
 void PlaylistNameLoader::cancel()
 {
-    QMutexLocker locker(&mLock);
-    mCancelled = true;
-    if (mLibrary)
-        mLibrary->setCancelled(true);
+    mRead.cancel();
 }
 
 void PlaylistNameLoader::run()
 {
     LogScope scope("PlaylistNameLoader::run");
-    auto library = mFactory ? std::make_unique<LocalMusicLibrary>(mFactory)
-                            : std::make_unique<LocalMusicLibrary>();
-    {
-        QMutexLocker locker(&mLock);
-        if (mCancelled)
-            return;
-        mLibrary = library.get();
-    }
     int result = 0;
-    library->refreshPlaylists(&result);
-    bool cancelled;
-    {
-        QMutexLocker locker(&mLock);
-        mLibrary = nullptr;
-        cancelled = mCancelled;
-    }
-    if (result == 0 && !cancelled)
-        Q_EMIT loaded(library->playlists());
+    QStringList names;
+    const bool read = mRead.run([&](LocalMusicLibrary &aLibrary) {
+        aLibrary.refreshPlaylists(&result);
+        names = aLibrary.playlists();
+    });
+    if (read && result == 0 && !mRead.isCancelled())
+        Q_EMIT loaded(names);
 }

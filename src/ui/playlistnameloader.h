@@ -1,14 +1,11 @@
 #pragma once
 
-#include "library/itunesappfactory.h"
+#include "library/cancellablelibraryread.h"
 
-#include <QMutex>
 #include <QStringList>
 #include <QThread>
 
 #include <memory>
-
-class LocalMusicLibrary;
 
 // Reads the library's playlist names on a thread of its own, with a library
 // object of its own, so that a busy library never freezes the window.
@@ -31,8 +28,5 @@ protected:
     void run() override;
 
 private:
-    std::shared_ptr<ITunesAppFactory> mFactory;
-    QMutex mLock;
-    LocalMusicLibrary *mLibrary = nullptr;
-    bool mCancelled = false;
+    CancellableLibraryRead mRead;
 };

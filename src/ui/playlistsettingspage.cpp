@@ -248,6 +248,14 @@ void PlaylistSettingsPage::setCurrent(bool aCurrent)
         playlistsUpdated();
 }
 
+void PlaylistSettingsPage::focusChoice()
+{
+    for (QRadioButton *radio : {mNone, mAll, mSelected}) {
+        if (radio->isChecked())
+            radio->setFocus();
+    }
+}
+
 void PlaylistSettingsPage::updated()
 {
     bool complete = mAll->isChecked() || mNone->isChecked();

@@ -30,6 +30,8 @@ public:
     ~PlaylistSettingsPage() override;
 
     bool isPodcastPage() const { return mPodcasts; }
+    // The keyboard starts on the choice in force, not on the first of them.
+    void focusChoice();
     void setCurrent(bool aCurrent);
     void setPlaylistSettings(bool aAllMusic, const QStringList &aNames);
     void setPodcastSettings(int aSetting, const QStringList &aNames, int aEpisodes);

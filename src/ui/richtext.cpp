@@ -65,7 +65,10 @@ QLabel *RichText::linkLabel(const QString &aText, QWidget *aParent)
     auto *label = new QLabel(aText, aParent);
     label->setWordWrap(true);
     label->setTextFormat(Qt::RichText);
-    label->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
+    // A label without a link must not take the keyboard focus: a wizard page
+    // gives it to its first taker.
+    if (aText.contains(QLatin1String("<a ")))
+        label->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
     QObject::connect(label, &QLabel::linkActivated, &RichText::openWebLink);
     return label;
 }

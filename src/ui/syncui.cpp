@@ -23,6 +23,7 @@
 #include "update/softwareupdatewatcher.h"
 #include "update/vendorsite.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QDesktopServices>
@@ -106,11 +107,17 @@ SyncUi::SyncUi(std::shared_ptr<VolumeSource> aVolumes, std::unique_ptr<MtpRefres
     layout->addWidget(mProgressBar);
     layout->addWidget(mSpaceGauge);
     auto *buttons = new QHBoxLayout;
-    buttons->addWidget(mSettingsButton);
-    buttons->addWidget(mHelpButton);
-    buttons->addWidget(mSyncButton);
+    for (QPushButton *button : {mSettingsButton, mHelpButton, mSyncButton}) {
+        // Return presses the button with the focus, as in a dialog.
+        button->setAutoDefault(true);
+        buttons->addWidget(button);
+    }
     layout->addLayout(buttons);
     layout->addWidget(mForceResync, 0, Qt::AlignHCenter | Qt::AlignVCenter);
+    // Tab follows the buttons as they are laid out.
+    setTabOrder(mSettingsButton, mHelpButton);
+    setTabOrder(mHelpButton, mSyncButton);
+    setTabOrder(mSyncButton, mForceResync);
     mChooseLibraryButton->hide();
     mForceResync->setEnabled(false);
 
@@ -265,6 +272,11 @@ void SyncUi::raiseWindow()
     setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
     raise();
     activateWindow();
+    // A question open on the window stays in front of it.
+    if (QWidget *modal = QApplication::activeModalWidget()) {
+        modal->raise();
+        modal->activateWindow();
+    }
 }
 
 void SyncUi::podcastNamesUpdated()
@@ -276,13 +288,14 @@ void SyncUi::podcastNamesUpdated()
     }
     UpdateProgress(MusicSync::StateIdle, 0);
     SyncSettings settings;
-    if (!QFileInfo::exists(SyncSettings::fileName()) &&
-        settings.load() == SyncSettings::SettingsUnreadable) {
+    const bool missing = !QFileInfo::exists(SyncSettings::fileName()) &&
+                         settings.load() == SyncSettings::SettingsUnreadable;
+    // The file may hold no more than the library file, chosen before any phone was set up.
+    if (missing || (loadSettings(settings) && settings.getUsedCacheFilenames().isEmpty())) {
         Logger::instance().text("Config not found - go to setup wizard");
         changeSettings(ModeFirstRun);
         return;
     }
-    loadSettings(settings);
     mUpdateWatcher->getUpdateInfo(VendorSite(settings).url(VendorSite::UpdateNotice).toString());
 }
 
@@ -307,7 +320,7 @@ void SyncUi::continueSync()
     mStarting = false;
     if (mShutdownRequested) {
         resumeIdle();
-        close();
+        endShutdown();
         return;
     }
     Device *connected = mDevices->ConnectedDevice();
@@ -389,8 +402,17 @@ void SyncUi::onRunFinished(int aFinalState)
     Q_EMIT runEnded(aFinalState);
     if (mShutdownRequested) {
         Logger::instance().text("Shutting down due to earlier shutdown request");
-        close();
+        endShutdown();
     }
+}
+
+void SyncUi::endShutdown()
+{
+    close();
+    // Qt takes one deferred delete per object, and that one was held back.
+    if (mDeleteWhenDone)
+        QMetaObject::invokeMethod(
+            this, [this] { delete this; }, Qt::QueuedConnection);
 }
 
 void SyncUi::resumeIdle()
@@ -579,6 +601,10 @@ void SyncUi::UpdateProgress(int aState, int aPercent)
     default:
         break;
     }
+    // The keyboard is left nowhere while the buttons are off; it comes back on Synchronize.
+    const QWidget *focus = focusWidget();
+    if (mSyncButton->isEnabled() && (!focus || !focus->isEnabled()))
+        mSyncButton->setFocus();
 }
 
 void SyncUi::UpdateProgress(int aState, int aPercent, const QString &aTrackName)
@@ -670,9 +696,12 @@ void SyncUi::helpLinkClicked(const QString &aLink)
 void SyncUi::chooseLibraryFile()
 {
     LogScope scope("SyncUi::chooseLibraryFile");
-    const QString path = QFileDialog::getOpenFileName(
-        this, QStringLiteral("Choose the iTunes library file"), QDir::homePath(),
-        QStringLiteral("iTunes library (*.xml);;All files (*)"));
+    const QString path =
+        mFileChooser
+            ? mFileChooser(this)
+            : QFileDialog::getOpenFileName(this, QStringLiteral("Choose the iTunes library file"),
+                                           QDir::homePath(),
+                                           QStringLiteral("iTunes library (*.xml);;All files (*)"));
     if (path.isEmpty())
         return;
     SyncSettings settings;
@@ -732,6 +761,20 @@ void SyncUi::unableToOpenDevice()
                                         "the connected device (for example the file manager, "
                                         "which opens phones as they are plugged in)."),
                          QMessageBox::Ok);
+}
+
+bool SyncUi::event(QEvent *aEvent)
+{
+    // A deferred delete is carried out by whichever event loop runs, a
+    // question's dialog included: the window would go from under the question
+    // and the run waiting on it. It goes once the run has ended instead.
+    if (aEvent->type() == QEvent::DeferredDelete && (isSyncing() || mAnswering > 0)) {
+        Logger::instance().text("Window deletion waits for the run");
+        mDeleteWhenDone = true;
+        close();
+        return true;
+    }
+    return QWidget::event(aEvent);
 }
 
 void SyncUi::closeEvent(QCloseEvent *aEvent)

@@ -57,6 +57,9 @@ public:
     ~SyncUi() override;
 
     void setWizardOpener(WizardOpener aOpener) { mWizardOpener = std::move(aOpener); }
+    // Asks for the library file; an empty answer is a cancel.
+    using LibraryFileChooser = std::function<QString(QWidget *aParent)>;
+    void setLibraryFileChooser(LibraryFileChooser aChooser) { mFileChooser = std::move(aChooser); }
     // Tests and tools start at a phone's state without the library start-up.
     void setStartupEnabled(bool aEnabled);
 
@@ -92,12 +95,16 @@ Q_SIGNALS:
     void runEnded(int aFinalState);
 
 protected:
+    bool event(QEvent *aEvent) override;
     void closeEvent(QCloseEvent *aEvent) override;
 
 private:
     void changeSettings(int aMode);
     void continueSync();
     void onRunFinished(int aFinalState);
+    // Closes the window once nothing is left to wait for, and deletes it when
+    // that was asked for meanwhile.
+    void endShutdown();
     // After a run, or a start that came to nothing: phones are followed again
     // and Synchronize answers.
     void resumeIdle();
@@ -130,6 +137,7 @@ private:
     std::unique_ptr<PodcastRamCache> mPodcastCache;
     QMessageBox mNotResponding;
     bool mShutdownRequested = false;
+    bool mDeleteWhenDone = false;
     int mFailureCount = 0;
     bool mDeviceErrorShown = false;
     // The phone of the run, taken when it starts: the list may show another by its end.
@@ -143,4 +151,5 @@ private:
     bool mStarting = false;
     int mAnswering = 0;
     WizardOpener mWizardOpener;
+    LibraryFileChooser mFileChooser;
 };

@@ -1,5 +1,6 @@
 #include "devices/devicelist.h"
 #include "devices/mtprefresher.h"
+#include "devices/usbmsdevice.h"
 #include "fakevolumesource.h"
 #include "library/librarysnapshot.h"
 #include "library/localmusiclibrary.h"
@@ -7,6 +8,7 @@
 #include "scriptedappfactory.h"
 #include "settings/phoneconfiguration.h"
 #include "settings/syncsettings.h"
+#include "sync/phonesetup.h"
 #include "testhome.h"
 #include "ui/conclusionpage.h"
 #include "ui/connectdevicepage.h"
@@ -193,6 +195,8 @@ private Q_SLOTS:
     void secondPhoneShowsItsOwnChoices();
     void finishFails_data();
     void finishFails();
+    void setupKeepsThePhoneId_data();
+    void setupKeepsThePhoneId();
 
 private:
     std::unique_ptr<PlaylistSettingsPage> readyPage(bool aPodcasts);
@@ -410,6 +414,9 @@ void TestDeviceWizard::pageOrder_data()
     const QList<int> without = {0, 2, 4, 5, 7, 9};
     QTest::newRow("first set-up") << false << int(IntroPage::FirstSetup) << withLicense
                                   << u"set up a phone"_qs;
+    // The settings file holds only the library file chosen before.
+    QTest::newRow("first set-up, library chosen")
+        << true << int(IntroPage::FirstSetup) << withLicense << u"set up a phone"_qs;
     QTest::newRow("settings, new phone")
         << true << int(IntroPage::NewPhone) << without << u"new phone has been detected"_qs;
     QTest::newRow("settings, change")
@@ -525,7 +532,10 @@ void TestDeviceWizard::secondPhoneShowsItsOwnChoices()
     wizard.back();
     wizard.back();
     QCOMPARE(wizard.currentId(), int(DeviceWizard::ConnectId));
-    walk(wizard, u"Alpha"_qs);
+    walk(wizard, u"Alpha"_qs, DeviceWizard::MusicId);
+    // The keyboard is on the choice just shown, not on Beta's.
+    QCOMPARE(wizard.focusWidget(), wizard.musicPage()->selectedRadio());
+    walk(wizard, QString());
     QCOMPARE(wizard.musicPage()->playlistNames(), QStringList{u"Chill"_qs});
     QCOMPARE(wizard.podcastPage()->episodes(), 2);
     QVERIFY(wizard.conclusionPage()->convertToMp3());
@@ -591,6 +601,38 @@ void TestDeviceWizard::finishFails()
         QCOMPARE(copy.readAll(), garbage);
         folder.remove(copies.first());
     }
+}
+
+void TestDeviceWizard::setupKeepsThePhoneId_data()
+{
+    QTest::addColumn<QString>("storedId");
+    QTest::addColumn<bool>("readIdNow");
+    QTest::newRow("new phone") << QString() << true;
+    QTest::newRow("new phone, listed before it was mounted") << QString() << false;
+    QTest::newRow("phone with an id") << u"pixel-1"_qs << true;
+    QTest::newRow("phone with an id, listed before it was mounted") << u"pixel-1"_qs << false;
+}
+
+// The phone's cache is named by its id: an id it already carries is never replaced.
+void TestDeviceWizard::setupKeepsThePhoneId()
+{
+    QFETCH(QString, storedId);
+    QFETCH(bool, readIdNow);
+
+    QFile::remove(SyncSettings::fileName());
+    PhoneRig rig;
+    rig.add(u"Pixel"_qs, storedId);
+    UsbMSDevice device(rig.mVolumes, rig.mDir.filePath(u"Pixel"_qs), u"Pixel"_qs, readIdNow);
+    QString message;
+    QVERIFY2(PhoneSetup::finish(device, PhoneConfiguration(), message), qPrintable(message));
+    const QString id = rig.uniqueIdFile(u"Pixel"_qs);
+    QVERIFY(!id.isEmpty());
+    if (!storedId.isEmpty())
+        QCOMPARE(id, storedId);
+    QCOMPARE(device.UniqueDeviceId(), id);
+    SyncSettings settings;
+    QCOMPARE(settings.load(), 0);
+    QVERIFY(settings.isConfigured(id));
 }
 
 QTEST_MAIN(TestDeviceWizard)

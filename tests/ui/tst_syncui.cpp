@@ -1,3 +1,5 @@
+#include "core/track.h"
+#include "core/tracklist.h"
 #include "devices/devicelist.h"
 #include "devices/mtprefresher.h"
 #include "devices/usbmsdevice.h"
@@ -6,9 +8,11 @@
 #include "librarygenerator.h"
 #include "settings/phoneconfiguration.h"
 #include "settings/syncsettings.h"
+#include "sync/musicsync.h"
 #include "sync/phonesetup.h"
 #include "sync/runlock.h"
 #include "sync/syncsession.h"
+#include "sync/trackcache.h"
 #include "testhome.h"
 #include "ui/deletetracksconfirm.h"
 #include "ui/syncui.h"
@@ -45,6 +49,8 @@ public:
     bool mAlways = false;
     // Called instead of answering the delete question.
     std::function<void()> mAtDeleteQuestion;
+    // Ticks "do not show again" where a warning has the box.
+    bool mTickBoxes = false;
     QStringList mSeen;
 
 private:
@@ -74,6 +80,8 @@ private:
         }
         if (auto *box = qobject_cast<QMessageBox *>(modal))
             mSeen.last() += u": "_qs + box->text();
+        else if (auto *tick = modal->findChild<QCheckBox *>(); tick && mTickBoxes)
+            tick->setChecked(true);
         const QList<QPushButton *> buttons = modal->findChildren<QPushButton *>();
         if (!buttons.isEmpty())
             buttons.first()->click();
@@ -122,12 +130,16 @@ private Q_SLOTS:
     void wholeRun_data();
     void wholeRun();
     void closeWhileCopying();
+    void warningsNameTheRunsPhone();
     void unmountedPhoneKeepsTheWindowFollowing();
     void settingsOpenTheWizard();
+    void chooseLibraryFile_data();
+    void chooseLibraryFile();
 
 private:
     void configure(bool aAllMusic);
-    void openWindow(bool aStartUp);
+    // aLibraryKnown false: the window looks for the library where a user's would be.
+    void openWindow(bool aStartUp, bool aLibraryKnown = true);
     int synchronise();
     int musicFiles() const;
 
@@ -185,10 +197,11 @@ void TestSyncUi::configure(bool aAllMusic)
     mPhoneId = device.UniqueDeviceId();
 }
 
-void TestSyncUi::openWindow(bool aStartUp)
+void TestSyncUi::openWindow(bool aStartUp, bool aLibraryKnown)
 {
-    mWindow = std::make_unique<SyncUi>(mVolumes, nullptr,
-                                       std::make_shared<XmlITunesAppFactory>(mLibrary));
+    mWindow = std::make_unique<SyncUi>(
+        mVolumes, nullptr,
+        std::make_shared<XmlITunesAppFactory>(aLibraryKnown ? mLibrary : QString()));
     mWindow->setStartupEnabled(aStartUp);
     mWindow->show();
 }
@@ -287,6 +300,7 @@ void TestSyncUi::wholeRun_data()
     QTest::newRow("keep") << u"No"_qs << 6 << Tracks;
     // Closing while the run waits for an answer: no deletion, then the window goes.
     QTest::newRow("close at the question") << u"Close"_qs << 6 << Tracks;
+    QTest::newRow("destroy at the question") << u"Destroy"_qs << 6 << Tracks;
 }
 
 void TestSyncUi::wholeRun()
@@ -306,13 +320,20 @@ void TestSyncUi::wholeRun()
     mAnswerer->mAlways = answer == u"Always";
     if (answer == u"Close")
         mAnswerer->mAtDeleteQuestion = [this] { mWindow->close(); };
+    if (answer == u"Destroy")
+        mAnswerer->mAtDeleteQuestion = [this] { mWindow.release()->deleteLater(); };
+    const QPointer<SyncUi> window = mWindow.get();
     QTEST(synchronise(), "finalState");
     QTEST(musicFiles(), "files");
     SyncSettings settings;
     settings.load();
     QCOMPARE(settings.deleteWithoutWarning(mPhoneId), answer == u"Always");
-    QCOMPARE(mWindow->isVisible(), answer != u"Close");
-    QVERIFY(mWindow->findChild<QPushButton *>(u"synchronize"_qs)->isEnabled());
+    if (answer == u"Destroy") {
+        QTRY_VERIFY(window.isNull());
+    } else {
+        QCOMPARE(window->isVisible(), answer != u"Close");
+        QVERIFY(window->findChild<QPushButton *>(u"synchronize"_qs)->isEnabled());
+    }
     RunLock lock;
     QVERIFY(lock.tryLock());
 }
@@ -326,17 +347,79 @@ void TestSyncUi::closeWhileCopying()
     mWindow->findChild<QPushButton *>(u"synchronize"_qs)->click();
     QTRY_VERIFY(mWindow->session());
     QString shownAtClose;
-    connect(mWindow->session(), &SyncSession::progress, this, [&](int aState) {
-        if (aState != 13 || !shownAtClose.isEmpty())
-            return;
-        mWindow->close();
-        shownAtClose = label(*mWindow, "status") + u'/' + enabledButtons(*mWindow) +
-                       (mWindow->isVisible() ? u"/open"_qs : u"/closed"_qs);
-    });
+    // The run waits while the window closes, so it is a third of the way through
+    // the copies whatever the machine's speed.
+    auto *run = const_cast<MusicSync *>(&mWindow->session()->run());
+    connect(
+        run, qOverload<int, int, QString>(&MusicSync::ProgressUpdate), this,
+        [&](int aState, int aPercent) {
+            if (aState != 13 || aPercent < 30 || !shownAtClose.isEmpty())
+                return;
+            mWindow->close();
+            shownAtClose = label(*mWindow, "status") + u'/' + enabledButtons(*mWindow) +
+                           (mWindow->isVisible() ? u"/open"_qs : u"/closed"_qs);
+        },
+        Qt::BlockingQueuedConnection);
     QVERIFY(ended.wait(60000));
     QCOMPARE(shownAtClose, u"Cancelling//open"_qs);
     QCOMPARE(ended.first().first().toInt(), 6);
     QTRY_VERIFY(!mWindow->isVisible());
+    const int onPhone = musicFiles();
+    QVERIFY2(onPhone < Tracks, qPrintable(QString::number(onPhone)));
+    TrackCache cache;
+    QCOMPARE(cache.open(mPhoneId), 0);
+    TrackList cached;
+    QCOMPARE(cache.updateTrackList(cached), 0);
+    for (int i = 0; i < cached.count(); ++i) {
+        const Track &track = cached.at(i);
+        QVERIFY2(!track.mOnRemoteDevice || QFileInfo(mPhone + track.mDeviceId).isFile(),
+                 qPrintable(track.mDeviceId));
+    }
+}
+
+// The list offers another phone by the run's end; the run's warnings are still its phone's.
+void TestSyncUi::warningsNameTheRunsPhone()
+{
+    configure(true);
+    const QString other = mHome->filePath(u"other"_qs);
+    const QString otherId = u"other-phone"_qs;
+    {
+        QVERIFY(QDir().mkpath(other + u"/VARUZ"_qs));
+        QFile idFile(other + u"/VARUZ/uniqueid"_qs);
+        QVERIFY(idFile.open(QIODevice::WriteOnly) && idFile.write(otherId.toUtf8()) > 0);
+        idFile.close();
+        // Set up last, so the list prefers it.
+        UsbMSDevice device(mVolumes, other, u"Other Phone"_qs, true);
+        QString message;
+        QVERIFY2(PhoneSetup::finish(device, PhoneConfiguration(), message), qPrintable(message));
+    }
+    QVERIFY(
+        QFile::remove(mHome->filePath(u"lib/iTunes Media/"_qs) + mGenerator.trackRelativePath(0)));
+    openWindow(true);
+    QTRY_COMPARE_WITH_TIMEOUT(mWindow->state(), 1, 30000);
+    mAnswerer->mTickBoxes = true;
+    QSignalSpy ended(mWindow.get(), &SyncUi::runEnded);
+    mWindow->findChild<QPushButton *>(u"synchronize"_qs)->click();
+    QTRY_VERIFY(mWindow->session());
+    bool plugged = false;
+    connect(mWindow->session(), &SyncSession::progress, this, [&](int aState) {
+        if (aState != 13 || plugged)
+            return;
+        plugged = true;
+        mVolumes->plug(other, u"Other Phone"_qs);
+        mWindow->deviceList().RefreshDevices();
+    });
+    QVERIFY(ended.wait(60000));
+    QCOMPARE(mWindow->deviceList().ConnectedDevice()->UniqueDeviceId(), otherId);
+    const QString seen = mAnswerer->mSeen.join(u", "_qs);
+    QVERIFY2(seen.contains(u"SyncWarningDialog"_qs) && seen.contains(u"UsbEjectWarning"_qs),
+             qPrintable(seen));
+    SyncSettings settings;
+    QCOMPARE(settings.load(), 0);
+    QVERIFY(settings.skipNotCopiedWarning(mPhoneId));
+    QVERIFY(settings.skipUsbEjectWarning(mPhoneId));
+    QVERIFY(!settings.skipNotCopiedWarning(otherId));
+    QVERIFY(!settings.skipUsbEjectWarning(otherId));
 }
 
 // The warning is an early end of a start: phones must be followed again after it.
@@ -364,6 +447,42 @@ void TestSyncUi::settingsOpenTheWizard()
     // Cancelled: the window follows the phones again.
     QTRY_VERIFY(mWindow->findChild<QPushButton *>(u"synchronize"_qs)->isEnabled());
     QCOMPARE(mWindow->state(), 1);
+}
+
+void TestSyncUi::chooseLibraryFile_data()
+{
+    QTest::addColumn<bool>("choose");
+    QTest::addColumn<bool>("configured");
+    QTest::newRow("file chosen") << true << true;
+    // Storing the choice makes the settings file: the first start still sets up.
+    QTest::newRow("file chosen at the first start") << true << false;
+    QTest::newRow("dialog cancelled") << false << true;
+}
+
+void TestSyncUi::chooseLibraryFile()
+{
+    QFETCH(bool, choose);
+    QFETCH(bool, configured);
+    if (configured)
+        configure(true);
+    else
+        QVERIFY(QFile::remove(SyncSettings::fileName()));
+    openWindow(true, false);
+    auto *button = mWindow->findChild<QPushButton *>(u"chooseLibrary"_qs);
+    QTRY_VERIFY_WITH_TIMEOUT(button->isVisible(), 10000);
+    mWindow->setLibraryFileChooser([&](QWidget *) { return choose ? mLibrary : QString(); });
+    button->click();
+    SyncSettings settings;
+    QCOMPARE(settings.load(), 0);
+    QCOMPARE(settings.libraryPath(), choose ? mLibrary : QString());
+    if (!choose) {
+        QVERIFY(button->isVisible());
+        QVERIFY(mWindow->state() < 0);
+        return;
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(mWindow->state(), 1, 30000);
+    QVERIFY(button->isHidden());
+    QTRY_COMPARE(mAnswerer->mSeen.contains(u"DeviceWizard"_qs), !configured);
 }
 
 QTEST_MAIN(TestSyncUi)
