@@ -46,8 +46,11 @@ void UsbMSDevice::SetConfigured()
     LogScope scope("UsbMSDevice::SetConfigured");
     Logger &log = Logger::instance();
     const QString path = dataFile(UniqueIdFile);
-    if (QFileInfo::exists(path))
+    if (QFileInfo::exists(path)) {
+        // The phone keeps the id it has: its cache on this computer is named by it.
+        ReadOrGenerateUniqueDeviceId();
         return;
+    }
     log.text("UID file doesn't exist - creating one");
     mUniqueDeviceId = newUniqueDeviceId();
     log.value("mkpath result", QDir().mkpath(mRootPath + DataFolder) ? "true" : "false");

@@ -262,6 +262,10 @@ void TestUsbMSDevice::uniqueId()
     QVERIFY(writeFile(drive(u"VARUZ/uniqueid"_qs), "abc\r\n"));
     mDevice->SetConfigured();
     QCOMPARE(UsbMSDevice(mSource, mRoot, u"P"_qs, true).UniqueDeviceId(), u"abc\r\n"_qs);
+    // A device made before the drive was read takes the id it finds.
+    UsbMSDevice unread(mSource, mRoot, u"P"_qs, false);
+    unread.SetConfigured();
+    QCOMPARE(unread.UniqueDeviceId(), u"abc\r\n"_qs);
 }
 
 void TestUsbMSDevice::playlists()
