@@ -144,8 +144,12 @@ void DeviceMtpMac::SetConfigured()
     reconnect();
     const QString path = dataPath(UniqueIdFile);
     MtpFile file(*mSession, mStorage.mId, path);
-    if (file.exists(path))
+    if (file.exists(path)) {
+        // The phone keeps the id it has: its cache on this computer is named by it.
+        if (mUniqueDeviceId == TempDeviceId)
+            ReadOrGenerateUniqueDeviceId();
         return;
+    }
     log.text("UID file doesn't exist - creating one");
     const QString id = newUniqueDeviceId();
     log.value("mkpath result", file.mkpath(DataFolder));
