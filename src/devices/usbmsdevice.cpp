@@ -447,9 +447,12 @@ QString UsbMSDevice::temporaryFor(const QString &aFolder, const QString &aDestin
 void UsbMSDevice::clearStaged()
 {
     // Staging folders still there are empty: all their copies failed or moved.
+    QString last;
     for (const StagedUpload &staged : std::as_const(mStaged)) {
-        if (!staged.mStagingFolder.isEmpty())
-            QDir().rmdir(staged.mStagingFolder);
+        if (staged.mStagingFolder.isEmpty() || staged.mStagingFolder == last)
+            continue;
+        last = staged.mStagingFolder;
+        QDir().rmdir(last);
     }
     mStaged.clear();
     mStagedTemporaries.clear();
