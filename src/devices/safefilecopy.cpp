@@ -130,18 +130,6 @@ SafeFileCopy::Result SafeFileCopy::copyData(const QString &aSource, QFile &aTarg
     return result;
 }
 
-SafeFileCopy::Result SafeFileCopy::stage(const QString &aSource, const QString &aDestination,
-                                         QString &aTemporary)
-{
-    aTemporary = temporaryName(aDestination);
-    const Result result = stageAs(aSource, aTemporary);
-    if (result != Result::Done) {
-        Logger::instance().value("Copy failed", aDestination);
-        aTemporary.clear();
-    }
-    return result;
-}
-
 QString SafeFileCopy::temporaryName(const QString &aDestination)
 {
     return temporaryBeside(aDestination);

@@ -14,9 +14,9 @@ class QFile;
 // medium and only then is renamed. A phone pulled mid-copy keeps no truncated
 // file under a name that a later run would take for a finished upload.
 //
-// copy() does all of it for one file. For many files, stage() each one, then
-// flushFileSystem(), rename() them all and flushFileSystem() again: two flushes
-// for the whole batch instead of one wait on the medium per file.
+// copy() does all of it for one file. For many files, stageAs() each one, then
+// flushFileSystem(), renameAll() and flushFileSystem() again: two flushes for
+// the whole batch instead of one wait on the medium per file.
 class SafeFileCopy
 {
 public:
@@ -35,11 +35,8 @@ public:
     // old file is replaced only once the new copy is complete.
     static bool copy(const QString &aSource, const QString &aDestination, bool aReplace = false);
 
-    // Writes aSource to a new temporary file beside aDestination (its path in
-    // aTemporary) and starts writing it to the medium without waiting.
-    static Result stage(const QString &aSource, const QString &aDestination, QString &aTemporary);
-    // The parts of stage(): a name of this process's own beside aDestination,
-    // and the copy into that new file (removed again when the copy fails).
+    // A name of this process's own beside aDestination, and the copy of aSource
+    // into that new file (removed again when the copy fails), not yet flushed.
     static QString temporaryName(const QString &aDestination);
     static Result stageAs(const QString &aSource, const QString &aTemporary);
     // Gives a staged file its final name, replacing a file of that name.

@@ -214,17 +214,16 @@ int UsbMSDevice::UploadTrack(Track &aTrack)
         log.text(existing.exists() ? "Replacing a file of the wrong size" : "Copying track");
         if (mCopies.sawNoSpace()) {
             result = DeviceFull;
-        } else if (source == aTrack.mPath && size < QueuedCopyBytes) {
-            // Small files cost more to create than to write, which workers do
-            // side by side; a large one is copied here, where a cancel stops
-            // what follows it. The library's own file stays put while a worker
-            // copies it; a converted file is removed once this call returns.
-            temporary = temporaryFor(folder, destination, staging);
-            queued = mCopies.add(source, temporary);
         } else {
             temporary = temporaryFor(folder, destination, staging);
-            const SafeFileCopy::Result copied = SafeFileCopy::stageAs(source, temporary);
-            if (copied == SafeFileCopy::Result::Done) {
+            if (source == aTrack.mPath && size < QueuedCopyBytes) {
+                // Small files cost more to create than to write, which workers do
+                // side by side; a large one is copied here, where a cancel stops
+                // what follows it. The library's own file stays put while a worker
+                // copies it; a converted file is removed once this call returns.
+                queued = mCopies.add(source, temporary);
+            } else if (const SafeFileCopy::Result copied = SafeFileCopy::stageAs(source, temporary);
+                       copied == SafeFileCopy::Result::Done) {
                 queued = std::make_shared<std::atomic<int>>(StagedCopyQueue::Done);
             } else {
                 log.value("Copy failed", destination);

@@ -9,10 +9,7 @@ bool PhoneSetup::finish(Device &aDevice, const PhoneConfiguration &aConfiguratio
 {
     LogScope scope("PhoneSetup::finish");
     aMessage.clear();
-    // A phone listed before it was mounted has not read the id it may already
-    // carry; asking whether it is configured reads it, and SetConfigured then
-    // keeps it: the phone's cache is named by it.
-    aDevice.IsConfigured();
+    // Keeps an id the phone already carries: its cache is named by it.
     aDevice.SetConfigured();
     const QString id = aDevice.UniqueDeviceId();
     if (id.isEmpty() || id == Device::TempDeviceId) {
